@@ -1,0 +1,45 @@
+# Host side: the emulator (64-bit), the runtime's host test build (32-bit,
+# sanitizers, recording kernel double) and the target tree as an external project.
+include(ExternalProject)
+enable_testing()
+
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+if(NOT CMAKE_BUILD_TYPE)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "" FORCE)
+endif()
+
+set(RIDID_BIN_DIR ${CMAKE_BINARY_DIR}/bin)
+set(RIDID_SHARE_DIR ${CMAKE_BINARY_DIR}/share/ridid)
+set(RIDID_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/ridid.ld)
+set(RIDID_TARGET_BINARY_DIR ${CMAKE_BINARY_DIR}/target)
+
+find_package(GTest REQUIRED)
+
+add_subdirectory(emulator)
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/emulator/CMakeLists.txt)
+  add_subdirectory(tests/emulator)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/host/CMakeLists.txt)
+  add_subdirectory(tests/host)
+endif()
+
+# The target tree. It is rebuilt on every build so edits to target sources are
+# picked up; its own build is incremental.
+ExternalProject_Add(ridid_target
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${RIDID_TARGET_BINARY_DIR}
+  CMAKE_ARGS
+    -DRIDID_TARGET=ON
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake
+    -DCMAKE_BUILD_TYPE=Release
+    -DRIDID_EMU=${RIDID_BIN_DIR}/ridid-emu
+    -DRIDID_SHARE_DIR=${RIDID_SHARE_DIR}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  DEPENDS ridid-emu)
+
+# Include the target tree's tests in this tree's ctest run.
+file(WRITE ${CMAKE_BINARY_DIR}/target_tests.cmake
+  "if(EXISTS \"${RIDID_TARGET_BINARY_DIR}/CTestTestfile.cmake\")\n  subdirs(\"${RIDID_TARGET_BINARY_DIR}\")\nendif()\n")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/target_tests.cmake)

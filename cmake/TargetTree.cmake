@@ -1,0 +1,31 @@
+# Target side: everything here is built with cmake/ridid-toolchain.cmake.
+set(CMAKE_CXX_STANDARD 17)
+set(CMAKE_CXX_STANDARD_REQUIRED ON)
+set(CMAKE_CXX_EXTENSIONS OFF)
+enable_testing()
+
+if(NOT RIDID_EMU)
+  message(FATAL_ERROR "RIDID_EMU must name the ridid-emu executable")
+endif()
+# Target tests run under the emulator, with a budget so a runaway program ends.
+set(RIDID_TEST_EMULATOR ${RIDID_EMU} --no-sleep --scratch-root --max-instructions 20000000000)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${RIDID_TEST_EMULATOR})
+
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# ridid_program(NAME SOURCES...): a ridid executable linked with the runtime.
+function(ridid_program name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE ridid_crt0 ridid)
+endfunction()
+
+add_subdirectory(startup)
+add_subdirectory(runtime)
+add_subdirectory(command)
+if(EXISTS ${CMAKE_SOURCE_DIR}/tests/target/CMakeLists.txt)
+  add_subdirectory(tests/target)
+endif()
+if(EXISTS ${CMAKE_SOURCE_DIR}/samples/CMakeLists.txt)
+  add_subdirectory(samples)
+endif()
+

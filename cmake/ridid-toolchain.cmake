@@ -1,0 +1,67 @@
+# CMake toolchain file for ridid programs (32-bit x86, freestanding, static).
+#
+# Used two ways:
+#  - by this project's target tree, which builds the runtime itself;
+#  - from an installed SDK (<prefix>/share/ridid/cmake/), where it also links
+#    every executable with the start-up object, the runtime archive and the
+#    compiler's i386 builtins, and runs programs under ridid-emu for ctest.
+set(CMAKE_SYSTEM_NAME Generic)
+set(CMAKE_SYSTEM_PROCESSOR i386)
+set(RIDID_TARGET ON CACHE BOOL "Building for ridid" FORCE)
+
+find_program(RIDID_CLANG NAMES clang-14 clang REQUIRED)
+find_program(RIDID_CLANGXX NAMES clang++-14 clang++ REQUIRED)
+find_program(RIDID_LLD NAMES ld.lld-14 ld.lld REQUIRED)
+
+set(CMAKE_C_COMPILER ${RIDID_CLANG})
+set(CMAKE_CXX_COMPILER ${RIDID_CLANGXX})
+set(CMAKE_ASM_COMPILER ${RIDID_CLANG})
+set(CMAKE_LINKER ${RIDID_LLD})
+foreach(lang C CXX ASM)
+  set(CMAKE_${lang}_COMPILER_TARGET i386-unknown-none-elf)
+endforeach()
+# The compiler checks must not try to link a program before the runtime exists.
+set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
+
+# Code generation: i686 with the x87 unit only, no MMX or SSE, no host headers,
+# no position-independent code, no stack protector, no unwind tables, and no
+# built-in assumptions about the C functions (this library's differ from the
+# standard ones in places). The runtime itself is also built -ffreestanding.
+set(_ridid_common "-march=i686 -mno-mmx -mno-sse -mno-sse2 -nostdlibinc -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-builtin")
+set(CMAKE_C_FLAGS_INIT "${_ridid_common}")
+set(CMAKE_ASM_FLAGS_INIT "${_ridid_common}")
+set(CMAKE_CXX_FLAGS_INIT "${_ridid_common} -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
+
+# The compiler's own support routines (64-bit division) for i386.
+if(NOT RIDID_BUILTINS)
+  execute_process(COMMAND ${RIDID_CLANG} --target=i386-unknown-none-elf -print-resource-dir
+                  OUTPUT_VARIABLE _ridid_resdir OUTPUT_STRIP_TRAILING_WHITESPACE)
+  set(RIDID_BUILTINS "${_ridid_resdir}/lib/linux/libclang_rt.builtins-i386.a")
+endif()
+
+# Installed SDK layout: <prefix>/share/ridid/cmake/ridid-toolchain.cmake
+get_filename_component(_ridid_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(EXISTS "${_ridid_prefix}/lib/ridid/libridid.a")
+  set(RIDID_SDK_PREFIX "${_ridid_prefix}")
+  set(RIDID_LINKER_SCRIPT "${_ridid_prefix}/lib/ridid/ridid.ld")
+  if(EXISTS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
+    set(RIDID_BUILTINS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
+  endif()
+  foreach(lang C CXX ASM)
+    set(CMAKE_${lang}_FLAGS_INIT "${CMAKE_${lang}_FLAGS_INIT} -isystem ${_ridid_prefix}/include")
+  endforeach()
+  set(_ridid_libs "${_ridid_prefix}/lib/ridid/user_crt0.o ${_ridid_prefix}/lib/ridid/libridid.a ${RIDID_BUILTINS}")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${_ridid_prefix}/bin/ridid-emu")
+else()
+  set(RIDID_LINKER_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/ridid.ld")
+  set(_ridid_libs "${RIDID_BUILTINS}")
+endif()
+set(CMAKE_C_STANDARD_LIBRARIES "${_ridid_libs}")
+set(CMAKE_CXX_STANDARD_LIBRARIES "${_ridid_libs}")
+
+# Link straight with lld: a static image laid out by the ridid linker script.
+foreach(lang C CXX)
+  set(CMAKE_${lang}_LINK_EXECUTABLE
+      "${RIDID_LLD} -m elf_i386 -static --build-id=none -T ${RIDID_LINKER_SCRIPT} <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
+endforeach()
+set(CMAKE_EXECUTABLE_SUFFIX "")

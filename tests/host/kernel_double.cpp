@@ -1,0 +1,52 @@
+#include "kernel_double.h"
+
+#include <csetjmp>
+
+#include "../../runtime/unistd.h"
+
+namespace kdouble {
+namespace {
+std::vector<Trap> g_traps;
+std::function<int32_t(const Trap&)> g_script;
+jmp_buf* g_exit_jump = nullptr;
+int g_exit_status = 0;
+}  // namespace
+
+void reset() {
+  g_traps.clear();
+  g_script = nullptr;
+}
+
+const std::vector<Trap>& traps() { return g_traps; }
+
+void script(std::function<int32_t(const Trap&)> answer) { g_script = std::move(answer); }
+
+std::optional<int> run_until_exit(const std::function<void()>& fn) {
+  jmp_buf here;
+  jmp_buf* outer = g_exit_jump;
+  g_exit_jump = &here;
+  if (setjmp(here) != 0) {
+    g_exit_jump = outer;
+    return g_exit_status;
+  }
+  fn();
+  g_exit_jump = outer;
+  return std::nullopt;
+}
+
+}  // namespace kdouble
+
+namespace ridid {
+
+int kernel_trap(int number, unsigned int ebx, unsigned int ecx, unsigned int edx) {
+  kdouble::Trap t{number, ebx, ecx, edx};
+  kdouble::g_traps.push_back(t);
+  int32_t result = kdouble::g_script ? kdouble::g_script(t) : 0;
+  if (number == SYS_EXIT && kdouble::g_exit_jump != nullptr) {
+    kdouble::g_exit_status = static_cast<int>(ebx);
+    longjmp(*kdouble::g_exit_jump, 1);
+  }
+  return result;
+}
+
+}  // namespace ridid
