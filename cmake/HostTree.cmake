@@ -46,3 +46,28 @@ ExternalProject_Add(ridid_target
 file(WRITE ${CMAKE_BINARY_DIR}/target_tests.cmake
   "if(EXISTS \"${RIDID_TARGET_BINARY_DIR}/CTestTestfile.cmake\")\n  subdirs(\"${RIDID_TARGET_BINARY_DIR}\")\nendif()\n")
 set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/target_tests.cmake)
+
+# The SDK: `cmake --install <build> --prefix P` lays out everything a user's
+# own project needs, with no path back into this build tree.
+execute_process(COMMAND clang --target=i386-unknown-none-elf -print-resource-dir
+                OUTPUT_VARIABLE _resdir OUTPUT_STRIP_TRAILING_WHITESPACE)
+set(RIDID_BUILTINS_ARCHIVE "${_resdir}/lib/linux/libclang_rt.builtins-i386.a")
+install(PROGRAMS $<TARGET_FILE:ridid-emu> DESTINATION bin)
+file(GLOB _public_headers ${CMAKE_SOURCE_DIR}/runtime/*.h)
+install(FILES ${_public_headers} DESTINATION include)
+install(FILES
+  ${RIDID_TARGET_BINARY_DIR}/runtime/libridid.a
+  ${RIDID_TARGET_BINARY_DIR}/sdk/user_crt0.o
+  ${CMAKE_SOURCE_DIR}/cmake/ridid.ld
+  ${RIDID_BUILTINS_ARCHIVE}
+  DESTINATION lib/ridid)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake DESTINATION share/ridid/cmake)
+install(DIRECTORY ${RIDID_SHARE_DIR}/root DESTINATION share/ridid USE_SOURCE_PERMISSIONS)
+
+# The SDK end to end: install to a temporary prefix, build the example
+# project with nothing but that prefix, run its tests under ridid-emu.
+if(EXISTS ${CMAKE_SOURCE_DIR}/examples/sdk-demo/CMakeLists.txt)
+  add_test(NAME sdk.install_and_build_example
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tests/sdk/sdk_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_SOURCE_DIR}/examples/sdk-demo)
+  set_tests_properties(sdk.install_and_build_example PROPERTIES TIMEOUT 900)
+endif()

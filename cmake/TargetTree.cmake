@@ -35,3 +35,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/samples/CMakeLists.txt)
   add_subdirectory(samples)
 endif()
 
+
+# The start-up object as a plain file, for the SDK (installed from the host tree).
+add_custom_target(ridid_sdk_objects ALL
+  COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:ridid_crt0> ${CMAKE_BINARY_DIR}/sdk/user_crt0.o
+  DEPENDS ridid_crt0
+  COMMAND_EXPAND_LISTS)

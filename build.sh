@@ -1,0 +1,68 @@
+#!/usr/bin/env bash
+# Builds ridid's userland toolkit and runs its main job or its tests.
+#
+#   ./build.sh demo   install what is missing, build, run `run` under ridid-emu
+#   ./build.sh test   install what is missing, build, run every test (ctest)
+#
+# Installing packages needs root (apt-get); everything else runs as any user.
+# BUILD_DIR (default: build) names the build directory.
+set -euo pipefail
+cd "$(dirname "$0")"
+build=${BUILD_DIR:-build}
+
+packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev g++ g++-multilib
+          googletest libgtest-dev binutils)
+
+install_missing() {
+  local missing=()
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  ((${#missing[@]} == 0)) && return 0
+  echo "== installing: ${missing[*]}"
+  if [[ $(id -u) -ne 0 ]]; then
+    echo "these Debian packages are missing; run as root (or install them): ${missing[*]}" >&2
+    exit 1
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q "${missing[@]}"
+}
+
+build_all() {
+  cmake -S . -B "$build" -G Ninja
+  cmake --build "$build" -j "$(nproc)"
+}
+
+show() {
+  echo
+  echo "\$ $*"
+  set +e
+  "$@"
+  local status=$?
+  set -e
+  echo "(exit status $status)"
+}
+
+demo() {
+  local emu=$build/bin/ridid-emu run=$build/target/bin/run
+  echo "== the run command under ridid-emu, on the sample root ($build/share/ridid/root)"
+  show "$emu" "$run"
+  show "$emu" "$run" hello.dura world
+  show "$emu" "$run" demo.shell
+  show "$emu" "$run" no-such-program.dura
+
+  echo
+  echo "== a program built through the installed SDK"
+  cmake --install "$build" --prefix "$build/sdk" >/dev/null
+  cmake -S examples/sdk-demo -B "$build/sdk-demo" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$build/sdk/share/ridid/cmake/ridid-toolchain.cmake" >/dev/null
+  cmake --build "$build/sdk-demo" >/dev/null
+  show "$build/sdk/bin/ridid-emu" "$build/sdk-demo/hello" from the SDK
+}
+
+case "${1:-}" in
+  demo) install_missing; build_all; demo ;;
+  test) install_missing; build_all; ctest --test-dir "$build" --output-on-failure -j "$(nproc)" ;;
+  *) echo "usage: $0 demo|test" >&2; exit 2 ;;
+esac
