@@ -1,0 +1,410 @@
+// The machine: one Unicorn engine per guest process, the run loop, guest
+// faults, the console, standard input and the trace.
+//
+// A process runs in uc_emu_start until it exits, faults, or makes a request
+// that starts a child (run request, spawn). For those the trap hook stops the
+// engine; the loop here then runs the child to its end on an engine of its
+// own, stores the result in the parent's EAX and resumes the parent after
+// its trap instruction. Engines are never nested inside a hook.
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+
+#include "internal.h"
+
+namespace ridemu::detail {
+namespace {
+
+std::string hex32(uint64_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, static_cast<uint32_t>(v));
+  return buf;
+}
+
+uint32_t reg(uc_engine* uc, int r) {
+  uint32_t v = 0;
+  uc_reg_read(uc, r, &v);
+  return v;
+}
+
+std::string at_eip(uint64_t addr, uint32_t eip) {
+  return " at " + hex32(addr) + " (eip " + hex32(eip) + ")";
+}
+
+void hook_intr(uc_engine* uc, uint32_t intno, void* user) {
+  Process& p = *static_cast<Process*>(user);
+  if (intno == 0x80) {
+    p.machine->serve(p);
+    return;
+  }
+  if (p.fault) return;
+  uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  // Software interrupts leave EIP after the instruction: name the instruction.
+  uint8_t before[2] = {0, 0};
+  if (intno == 3 && p.mem.read(eip - 1, before + 1, 1) && before[1] == 0xCC) {
+    eip -= 1;
+  } else if (p.mem.read(eip - 2, before, 2) && before[0] == 0xCD && before[1] == intno) {
+    eip -= 2;
+  }
+  std::string what;
+  switch (intno) {
+    case 0: what = "division error"; break;
+    case 1: what = "debug trap"; break;
+    case 3: what = "breakpoint"; break;
+    case 4: what = "overflow trap"; break;
+    case 5: what = "bound range exceeded"; break;
+    case 6: what = "invalid instruction"; break;
+    case 7: what = "coprocessor not available"; break;
+    case 8: what = "double fault"; break;
+    case 12: what = "stack fault"; break;
+    case 13: what = "general protection fault"; break;
+    case 14: what = "page fault"; break;
+    case 16: what = "floating-point error"; break;
+    case 17: what = "alignment check"; break;
+    case 19: what = "SIMD floating-point error"; break;
+    default: {
+      char buf[32];
+      std::snprintf(buf, sizeof buf, "interrupt 0x%02x", intno);
+      what = buf;
+    }
+  }
+  p.fault = what + at_eip(eip, eip);
+  uc_emu_stop(uc);
+}
+
+bool hook_mem_invalid(uc_engine* uc, uc_mem_type type, uint64_t addr, int,
+                      int64_t, void* user) {
+  Process& p = *static_cast<Process*>(user);
+  const char* what = "bad access";
+  switch (type) {
+    case UC_MEM_READ_UNMAPPED: what = "unmapped read"; break;
+    case UC_MEM_WRITE_UNMAPPED: what = "unmapped write"; break;
+    case UC_MEM_FETCH_UNMAPPED: what = "unmapped fetch"; break;
+    case UC_MEM_READ_PROT: what = "protected read"; break;
+    case UC_MEM_WRITE_PROT: what = "protected write"; break;
+    case UC_MEM_FETCH_PROT: what = "protected fetch"; break;
+    default: break;
+  }
+  // The message is made once the engine has stopped: only then is EIP
+  // restored to the faulting instruction.
+  if (!p.fault && p.mem_fault.empty()) {
+    p.mem_fault = what;
+    p.fault_addr = static_cast<uint32_t>(addr);
+  }
+  return false;
+}
+
+bool hook_insn_invalid(uc_engine* uc, void* user) {
+  Process& p = *static_cast<Process*>(user);
+  const uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  if (!p.fault) p.fault = "invalid instruction" + at_eip(eip, eip);
+  return false;
+}
+
+void hook_code(uc_engine*, uint64_t addr, uint32_t, void* user) {
+  Process& p = *static_cast<Process*>(user);
+  p.machine->count_instruction(p, static_cast<uint32_t>(addr));
+}
+
+void hook_nop(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
+
+std::string describe_error(uc_err e) { return uc_strerror(e); }
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  ::remove(path);
+  return 0;
+}
+
+}  // namespace
+
+OpenFile::~OpenFile() {
+  if (host_fd >= 0) ::close(host_fd);
+}
+
+Process::~Process() {
+  fds.clear();
+  if (uc) uc_close(uc);
+}
+
+std::string json_escape(const std::string& s) {
+  std::string out;
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20 || c >= 0x7f) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+Machine::Machine(const Config& cfg) : config(cfg) {
+  counting_ = cfg.count || cfg.max_instructions > 0;
+  std::string dir = cfg.root;
+  if (cfg.scratch_root) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ridid-root-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    if (!mkdtemp(buf.data())) {
+      setup_error = std::string("cannot make a scratch root: ") + std::strerror(errno);
+      return;
+    }
+    scratch_ = buf.data();
+    dir = scratch_;
+  }
+  if (dir.empty()) dir = ".";
+  char* real = realpath(dir.c_str(), nullptr);
+  struct stat st;
+  if (!real || stat(real, &st) != 0 || !S_ISDIR(st.st_mode)) {
+    setup_error = "root " + dir + " is not a directory";
+    std::free(real);
+    return;
+  }
+  root = real;
+  std::free(real);
+  if (root == "/") root.clear();  // joined paths then start with "/"
+  if (!cfg.trace_file.empty()) {
+    trace_file_ = std::fopen(cfg.trace_file.c_str(), "w");
+    if (!trace_file_)
+      setup_error = "cannot open trace file " + cfg.trace_file + ": " + std::strerror(errno);
+  }
+}
+
+Machine::~Machine() {
+  for (auto& [h, s] : streams_) {
+    ::close(s.fd);
+    ::unlink(s.temp.c_str());
+  }
+  if (trace_file_) std::fclose(trace_file_);
+  if (!scratch_.empty()) nftw(scratch_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+void Machine::count_instruction(Process& p, uint32_t eip) {
+  ++instructions_;
+  if (config.max_instructions && instructions_ > config.max_instructions) {
+    budget_exceeded_ = true;
+    if (!p.fault) p.fault = "instruction budget exceeded" + at_eip(eip, eip);
+    uc_emu_stop(p.uc);
+  }
+}
+
+void Machine::console_write(Process&, const uint8_t* data, size_t n) {
+  if (config.capture_console) outcome_.console.append(reinterpret_cast<const char*>(data), n);
+  if (!config.console_to_stdout) return;
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t w = ::write(1, data + done, n - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) break;  // a closed stdout does not stop the guest
+    done += static_cast<size_t>(w);
+  }
+}
+
+int Machine::stdin_read(uint8_t* dst, size_t n) {
+  if (n == 0) return 0;
+  if (config.stdin_data) {
+    const std::string& s = *config.stdin_data;
+    const size_t k = std::min(n, s.size() - std::min(stdin_pos_, s.size()));
+    std::memcpy(dst, s.data() + stdin_pos_, k);
+    stdin_pos_ += k;
+    return static_cast<int>(k);
+  }
+  if (stdin_eof_) return 0;
+  for (;;) {
+    const ssize_t r = ::read(0, dst, n);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      stdin_eof_ = true;
+      return 0;
+    }
+    return static_cast<int>(r);
+  }
+}
+
+void Machine::trace(TraceRecord r) {
+  if (!trace_file_ && !config.record) return;
+  std::string j = "{\"pid\":" + std::to_string(r.pid) + ",\"nr\":" + std::to_string(r.nr) +
+                  ",\"ebx\":" + std::to_string(r.ebx) + ",\"ecx\":" + std::to_string(r.ecx) +
+                  ",\"edx\":" + std::to_string(r.edx) + ",\"result\":" + std::to_string(r.result);
+  if (r.path) j += ",\"path\":\"" + json_escape(*r.path) + "\"";
+  if (r.line) j += ",\"line\":\"" + json_escape(*r.line) + "\"";
+  if (r.status) j += ",\"status\":" + std::to_string(*r.status);
+  if (r.packet) {
+    j += ",\"packet\":[";
+    for (int i = 0; i < 4; ++i) j += (i ? "," : "") + std::to_string((*r.packet)[i]);
+    j += "]";
+  }
+  j += "}";
+  if (trace_file_) {
+    std::fputs(j.c_str(), trace_file_);
+    std::fputc('\n', trace_file_);
+    std::fflush(trace_file_);
+  }
+  if (config.record) {
+    r.json = std::move(j);
+    if (r.packet) outcome_.packets.push_back(ConsolePacket{r.pid, *r.packet});
+    outcome_.trace.push_back(std::move(r));
+  }
+}
+
+int Machine::run_process(const Image& image,
+                         const std::vector<std::optional<std::string>>& argv,
+                         const std::string& cwd, int depth, int& pid,
+                         std::string& fault_message) {
+  if (processes_ >= kMaxProcesses) return -11;  // EAGAIN
+  Process p;
+  p.machine = this;
+  p.depth = depth;
+  p.cwd = cwd;
+  if (uc_open(UC_ARCH_X86, UC_MODE_32, &p.uc) != UC_ERR_OK) {
+    p.uc = nullptr;
+    return -12;  // ENOMEM
+  }
+  p.mem.uc = p.uc;
+  uc_ctl_exits_enable(p.uc);  // no "until" address: only hooks stop a run
+  uint32_t esp = 0;
+  if (!load_image(p.mem, image, argv, esp).empty()) return -7;  // E2BIG
+  p.pid = pid = next_pid_++;
+  ++processes_;
+  p.fds[0] = std::make_shared<OpenFile>(OpenFile::Stdin);
+  p.fds[0]->can_read = true;
+  p.fds[1] = std::make_shared<OpenFile>(OpenFile::Console);
+  p.fds[1]->can_write = true;
+
+  uc_hook h;
+  uc_hook_add(p.uc, &h, UC_HOOK_INTR, reinterpret_cast<void*>(hook_intr), &p, 1, 0);
+  uc_hook_add(p.uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(hook_mem_invalid), &p, 1, 0);
+  uc_hook_add(p.uc, &h, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(hook_insn_invalid), &p, 1, 0);
+  // A data-access hook, even one on a range that is never touched, makes the
+  // engine keep EIP exact at every load and store, so a bad access names the
+  // instruction that made it rather than the start of its block.
+  uc_hook_add(p.uc, &h, UC_HOOK_MEM_READ | UC_HOOK_MEM_WRITE,
+              reinterpret_cast<void*>(hook_nop), &p, 0xFFFFFFFCull, 0xFFFFFFFFull);
+  if (counting_)
+    uc_hook_add(p.uc, &h, UC_HOOK_CODE, reinterpret_cast<void*>(hook_code), &p, 1, 0);
+
+  uc_reg_write(p.uc, UC_X86_REG_ESP, &esp);
+  uint64_t eip = image.entry;
+  for (;;) {
+    const uc_err e = uc_emu_start(p.uc, eip, 0, 0, 0);
+    eip = reg(p.uc, UC_X86_REG_EIP);
+    if (!p.fault && !p.mem_fault.empty())
+      p.fault = p.mem_fault + at_eip(p.fault_addr, static_cast<uint32_t>(eip));
+    if (p.exited || p.fault) break;
+    if (e != UC_ERR_OK) {
+      p.fault = describe_error(e) + at_eip(eip, static_cast<uint32_t>(eip));
+      break;
+    }
+    if (p.pending == Process::Pending::None) {
+      uint8_t op = 0;
+      if (p.mem.read(static_cast<uint32_t>(eip - 1), &op, 1) && op == 0xF4) --eip;
+      p.fault = "halt instruction" + at_eip(eip, static_cast<uint32_t>(eip));
+      break;
+    }
+    TraceRecord rec = std::move(p.pending_record);
+    int status = -1;
+    int32_t result;
+    if (p.pending == Process::Pending::RunRequest) {
+      result = finish_run_request(p, rec, status);
+    } else {
+      result = finish_spawn(p, rec, status);
+    }
+    p.pending = Process::Pending::None;
+    if (status >= 0) rec.status = status;
+    rec.result = result;
+    uc_reg_write(p.uc, UC_X86_REG_EAX, &result);
+    trace(std::move(rec));
+  }
+  stream_drop_owned(p.pid);
+  if (p.fault) {
+    fault_message = *p.fault;
+    if (config.faults_to_stderr) {
+      std::string line = "ridid-emu: guest fault: " + *p.fault;
+      if (depth > 0) line += " in pid " + std::to_string(p.pid);
+      line += "\n";
+      if (::write(2, line.data(), line.size()) < 0) { /* nothing more to do */ }
+    }
+    return kStatusFault;
+  }
+  return p.exit_status & 0xFF;
+}
+
+Outcome Machine::run_top(const std::string& path,
+                         const std::vector<std::optional<std::string>>& argv) {
+  if (!setup_error.empty()) {
+    outcome_.kind = Outcome::Refused;
+    outcome_.status = kStatusUsage;
+    outcome_.message = setup_error;
+    return std::move(outcome_);
+  }
+  std::vector<uint8_t> bytes;
+  std::string why = read_host_file(path, kMaxImageFile, bytes);
+  if (!why.empty()) {
+    outcome_.kind = Outcome::Refused;
+    outcome_.status = kStatusNoImage;
+    outcome_.message = why;
+    return std::move(outcome_);
+  }
+  Image image;
+  why = parse_image(std::move(bytes), image);
+  if (!why.empty()) {
+    outcome_.kind = Outcome::Refused;
+    outcome_.status = kStatusRefused;
+    outcome_.message = why;
+    return std::move(outcome_);
+  }
+  int pid = 0;
+  std::string fault;
+  const int status = run_process(image, argv, "/", 0, pid, fault);
+  outcome_.instructions = instructions_;
+  if (status < 0) {
+    outcome_.kind = Outcome::Refused;
+    outcome_.status = kStatusRefused;
+    outcome_.message = status == -7 ? "argument list too long" : "cannot start the image";
+  } else if (!fault.empty()) {
+    outcome_.kind = Outcome::Faulted;
+    outcome_.status = kStatusFault;
+    outcome_.message = fault;
+  } else {
+    outcome_.kind = Outcome::Exited;
+    outcome_.status = status;
+  }
+  return std::move(outcome_);
+}
+
+Outcome run(const std::string& image,
+            const std::vector<std::optional<std::string>>& argv,
+            const Config& config) {
+  Machine m(config);
+  return m.run_top(image, argv);
+}
+
+std::string check_image(const std::vector<uint8_t>& bytes) {
+  Image image;
+  return parse_image(bytes, image);
+}
+
+}  // namespace ridemu::detail
+
+namespace ridemu {
+Outcome run(const std::string& image,
+            const std::vector<std::optional<std::string>>& argv,
+            const Config& config) {
+  return detail::run(image, argv, config);
+}
+std::string check_image(const std::vector<uint8_t>& bytes) {
+  return detail::check_image(bytes);
+}
+}  // namespace ridemu

@@ -1,0 +1,105 @@
+// ridid-emu: runs a ridid image on the host. See README.md beside this file.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "ridemu.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: ridid-emu [options] PROGRAM [ARGS...]\n"
+    "  --root DIR            host directory that is the guest's /\n"
+    "  --scratch-root        run in a fresh empty root, removed at exit\n"
+    "  --trace FILE          write one JSON line per trap to FILE\n"
+    "  --count               print 'instructions: N' on stderr at exit\n"
+    "  --max-instructions N  end the guest (a fault) after N instructions\n"
+    "  --no-sleep            usleep returns at once\n"
+    "  --help                this text\n"
+    "exit status: the guest's exit status (low 8 bits); 139 guest fault;\n"
+    "126 image refused; 127 image not readable; 125 usage or host error\n";
+
+std::string default_root() {
+  char self[4096];
+  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    std::string dir(self, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    const std::string root = dir + "/../share/ridid/root";
+    if (access(root.c_str(), X_OK) == 0) return root;
+  }
+  return ".";
+}
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "ridid-emu: %s\n%s", what.c_str(), kUsage);
+  return ridemu::kStatusUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ridemu::Config config;
+  bool root_given = false;
+  int i = 1;
+  for (; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (a == "--") {
+      ++i;
+      break;
+    } else if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--root") {
+      if (!has_value) return usage_error("--root needs a directory");
+      config.root = argv[++i];
+      root_given = true;
+    } else if (a == "--scratch-root") {
+      config.scratch_root = true;
+    } else if (a == "--trace") {
+      if (!has_value) return usage_error("--trace needs a file");
+      config.trace_file = argv[++i];
+    } else if (a == "--count") {
+      config.count = true;
+    } else if (a == "--max-instructions") {
+      if (!has_value) return usage_error("--max-instructions needs a number");
+      char* end = nullptr;
+      const char* text = argv[++i];
+      errno = 0;
+      const unsigned long long v = std::strtoull(text, &end, 10);
+      if (!*text || *end || errno || text[0] == '-' || v == 0)
+        return usage_error(std::string("bad instruction budget: ") + text);
+      config.max_instructions = v;
+    } else if (a == "--no-sleep") {
+      config.sleep = false;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return usage_error("unknown option " + a);
+    } else {
+      break;
+    }
+  }
+  if (i >= argc) return usage_error("no program given");
+  if (!root_given && !config.scratch_root) config.root = default_root();
+
+  const std::string program = argv[i];
+  std::vector<std::optional<std::string>> guest_argv;
+  const size_t slash = program.rfind('/');
+  guest_argv.push_back(slash == std::string::npos ? program : program.substr(slash + 1));
+  for (int k = i + 1; k < argc; ++k) guest_argv.push_back(std::string(argv[k]));
+
+  const ridemu::Outcome out = ridemu::run(program, guest_argv, config);
+  if (out.kind == ridemu::Outcome::Refused) {
+    if (out.status == ridemu::kStatusUsage)
+      std::fprintf(stderr, "ridid-emu: %s\n", out.message.c_str());
+    else
+      std::fprintf(stderr, "ridid-emu: %s: %s\n", program.c_str(), out.message.c_str());
+  }
+  if (config.count)
+    std::fprintf(stderr, "instructions: %llu\n",
+                 static_cast<unsigned long long>(out.instructions));
+  return out.status;
+}

@@ -1,0 +1,88 @@
+// Guest path resolution. The guest's "/" is the root directory on the host;
+// paths are resolved component by component, chroot-style: ".." at the root
+// stays at the root, and symbolic links are followed inside the guest's
+// namespace (an absolute target starts again at the guest root, a relative
+// one at the link's directory), so no path leads out of the root.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+
+#include "internal.h"
+
+namespace ridemu::detail {
+namespace {
+
+constexpr int kMaxLinks = 40;
+
+void split(const std::string& path, std::deque<std::string>& out, bool front) {
+  std::deque<std::string> parts;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t j = path.find('/', i);
+    if (j == std::string::npos) j = path.size();
+    if (j > i) parts.push_back(path.substr(i, j - i));
+    i = j + 1;
+  }
+  if (front)
+    out.insert(out.begin(), parts.begin(), parts.end());
+  else
+    out.insert(out.end(), parts.begin(), parts.end());
+}
+
+std::string join(const std::string& root, const std::vector<std::string>& comps) {
+  std::string s = root;
+  for (const auto& c : comps) s += "/" + c;
+  return s;
+}
+
+}  // namespace
+
+int resolve_path(const std::string& root, const std::string& cwd,
+                 const std::string& path, bool follow_last, Resolved& out) {
+  if (path.empty()) return -2;
+  std::vector<std::string> comps;
+  std::deque<std::string> todo;
+  if (path[0] != '/') {
+    std::deque<std::string> base;
+    split(cwd, base, false);
+    comps.assign(base.begin(), base.end());
+  }
+  split(path, todo, false);
+  int links = 0;
+  while (!todo.empty()) {
+    std::string c = std::move(todo.front());
+    todo.pop_front();
+    if (c == ".") continue;
+    if (c == "..") {
+      if (!comps.empty()) comps.pop_back();
+      continue;
+    }
+    comps.push_back(c);
+    const bool last = todo.empty();
+    const std::string host = join(root, comps);
+    struct stat st;
+    if (lstat(host.c_str(), &st) != 0) {
+      if (last) break;  // may be created by the caller
+      return errno == ENOTDIR ? -20 : -2;
+    }
+    if (S_ISLNK(st.st_mode) && (!last || follow_last)) {
+      if (++links > kMaxLinks) return -40;  // ELOOP
+      char target[kMaxPath];
+      const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
+      if (n <= 0) return -2;
+      comps.pop_back();
+      const std::string t(target, static_cast<size_t>(n));
+      if (t[0] == '/') comps.clear();
+      split(t, todo, true);
+      continue;
+    }
+    if (!last && !S_ISDIR(st.st_mode)) return -20;  // ENOTDIR
+  }
+  out.guest = comps.empty() ? "/" : join("", comps);
+  out.host = comps.empty() ? root : join(root, comps);
+  return 0;
+}
+
+}  // namespace ridemu::detail

@@ -1,0 +1,101 @@
+// ridid-emu: runs ridid ELF32 images on the host and serves their traps.
+//
+// This header is the library's whole public surface. One call, ridemu::run,
+// loads an image, runs it (and every child it starts) to the end and reports
+// what happened. The command ridid-emu is a thin wrapper around it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ridemu {
+
+// Exit statuses of the ridid-emu command (and Outcome::status).
+constexpr int kStatusFault = 139;     // the guest faulted (see Outcome::message)
+constexpr int kStatusRefused = 126;   // the image was refused by the loader
+constexpr int kStatusNoImage = 127;   // the image file could not be read
+constexpr int kStatusUsage = 125;     // bad command line or host failure
+
+// One service request, as seen by Config::service_hook before it is served.
+// The hook may change the arguments (they are then served as changed) or set
+// `result`, in which case the service is not performed and `result` is what
+// the guest gets in EAX.
+struct ServiceCall {
+  int pid = 0;
+  int depth = 0;  // 0 for the first program, 1 for its children, ...
+  uint32_t nr = 0;
+  uint32_t ebx = 0, ecx = 0, edx = 0;
+  std::optional<int32_t> result;
+};
+using ServiceHook = std::function<void(ServiceCall&)>;
+
+struct Config {
+  // Host directory that is the guest's "/". Empty means the current directory.
+  std::string root;
+  // Run in a fresh empty temporary root that is removed when the run ends.
+  bool scratch_root = false;
+  // usleep really sleeps unless this is false.
+  bool sleep = true;
+  // Instructions allowed over the whole run (all processes); 0 = no limit.
+  uint64_t max_instructions = 0;
+  // Count executed instructions (Outcome::instructions). Implied by a budget.
+  bool count = false;
+  // Append one JSON line per trap to this host file ("" = none).
+  std::string trace_file;
+  // Keep trace records and console packets in the Outcome.
+  bool record = false;
+  // Console output goes to the host's standard output ...
+  bool console_to_stdout = true;
+  // ... and/or is collected in Outcome::console.
+  bool capture_console = false;
+  // Guest standard input; without it descriptor 0 reads the host's stdin.
+  std::optional<std::string> stdin_data;
+  // Fault messages ("ridid-emu: guest fault: ...") are printed on stderr.
+  bool faults_to_stderr = true;
+  // Called before every service (see ServiceCall).
+  ServiceHook service_hook;
+};
+
+struct TraceRecord {
+  int pid = 0;
+  uint32_t nr = 0, ebx = 0, ecx = 0, edx = 0;
+  int32_t result = 0;
+  std::optional<std::string> path;    // decoded path argument
+  std::optional<std::string> line;    // run request / script line
+  std::optional<int> status;          // _exit status, or a child's status
+  std::optional<std::array<uint8_t, 4>> packet;  // console control packet
+  std::string json;                   // the line written to the trace file
+};
+
+struct ConsolePacket {
+  int pid = 0;
+  std::array<uint8_t, 4> bytes{};
+};
+
+struct Outcome {
+  enum Kind { Exited, Faulted, Refused };
+  Kind kind = Refused;
+  int status = 0;          // what ridid-emu exits with
+  std::string message;     // fault or refusal text (without the prefix)
+  uint64_t instructions = 0;
+  std::string console;     // with Config::capture_console
+  std::vector<TraceRecord> trace;       // with Config::record
+  std::vector<ConsolePacket> packets;   // with Config::record
+};
+
+// Runs the image at host path `image` with the given argument vector
+// (argv[0] is normally the program name; std::nullopt entries become null
+// pointers in the guest's vector).
+Outcome run(const std::string& image,
+            const std::vector<std::optional<std::string>>& argv,
+            const Config& config);
+
+// Checks an image's bytes the way the loader does: "" when it would be
+// loaded, otherwise the reason it would be refused.
+std::string check_image(const std::vector<uint8_t>& bytes);
+
+}  // namespace ridemu
