@@ -296,6 +296,13 @@ int Machine::run_process(const Image& image,
     uc_hook_add(p.uc, &h, UC_HOOK_CODE, reinterpret_cast<void*>(hook_code), &p, 1, 0);
 
   uc_reg_write(p.uc, UC_X86_REG_ESP, &esp);
+  // The x87 unit as after FNINIT: extended precision, round to nearest, all
+  // exceptions masked, empty register stack.
+  const uint32_t fpcw = 0x037F, fpsw = 0, fptag = 0xFFFF, mxcsr = 0x1F80;
+  uc_reg_write(p.uc, UC_X86_REG_FPCW, &fpcw);
+  uc_reg_write(p.uc, UC_X86_REG_FPSW, &fpsw);
+  uc_reg_write(p.uc, UC_X86_REG_FPTAG, &fptag);
+  uc_reg_write(p.uc, UC_X86_REG_MXCSR, &mxcsr);
   uint64_t eip = image.entry;
   for (;;) {
     const uc_err e = uc_emu_start(p.uc, eip, 0, 0, 0);
