@@ -381,6 +381,7 @@ TEST(Paths, NothingResolvesOutsideTheRoot) {
   symlink("../secret.txt", (root + "/rel-out").c_str());
   symlink("../../../../../secret.txt", (root + "/sub/deep-out").c_str());
   symlink("/top.txt", (root + "/abs-in").c_str());
+  symlink("/top.txt", (root + "/sub/abs-in").c_str());
   symlink("..", (root + "/up").c_str());
   symlink(outer.path.c_str(), (root + "/dir-out").c_str());
   symlink("loop", (root + "/loop").c_str());
@@ -396,6 +397,7 @@ TEST(Paths, NothingResolvesOutsideTheRoot) {
                       std::string("c"), std::string("loop"),
                       std::string("c"), std::string("../../top.txt"),
                       std::string("c"), std::string("abs-in"),
+                      std::string("c"), std::string("sub/abs-in"),
                       std::string("c"), std::string("up/up/sub/../top.txt"),
                       std::string("w"), std::string("../planted"), std::string("x"),
                       std::string("w"), std::string("dir-out/planted2"), std::string("x"),
@@ -403,11 +405,11 @@ TEST(Paths, NothingResolvesOutsideTheRoot) {
                       std::string("d"), std::string("../.."),
                       std::string("p")},
                      quiet(root));
-  EXPECT_EQ(o.console, "TOPTOPTOP/\n");
+  EXPECT_EQ(o.console, "TOPTOPTOPTOP/\n");
   EXPECT_EQ(o.console.find("SECRET"), std::string::npos);
   EXPECT_EQ(o.console.find("root:"), std::string::npos);
   EXPECT_EQ(results(o, 4), (std::vector<int32_t>{-2, -2, -2, -2, -2, -2, -2, -2, -40,
-                                                 2, 2, 2}));
+                                                 2, 2, 2, 2}));
   // What was written stayed inside the root.
   EXPECT_EQ(listing(outer.path), (std::set<std::string>{"root", "secret.txt"}));
   EXPECT_TRUE(exists(root + "/planted"));
@@ -442,6 +444,16 @@ TEST(Files, WritefileIsAtomicAndFailuresKeepTheOldFile) {
   EXPECT_EQ(listing(root.path),
             (std::set<std::string>{"new.txt", "keep.txt", "dir", "empty.txt"}));
   EXPECT_TRUE(listing(root / "dir").empty());
+
+  // A store replaces the file whole: whoever still holds the old file (here
+  // a second link to it) keeps the complete old content.
+  spit(root / "held.txt", "old content");
+  ASSERT_EQ(link((root / "held.txt").c_str(), (root / "holder").c_str()), 0);
+  c.service_hook = nullptr;
+  const auto again = ops({std::string("w"), std::string("/held.txt"), std::string("new")}, c);
+  EXPECT_EQ(results(again, 21), (std::vector<int32_t>{3}));
+  EXPECT_EQ(slurp_text(root / "held.txt"), "new");
+  EXPECT_EQ(slurp_text(root / "holder"), "old content");
 }
 
 TEST(Files, StreamsStoreWholeFilesOnlyWhenEnded) {
