@@ -1,6 +1,14 @@
 /* hello: greets, then lists its arguments. */
 #include <stdio.h>
 
+/* The command record the shell reads without running the program: magic,
+ * version 1, description, synopsis; the literal's own NUL closes the texts. */
+__attribute__((section(".ridid.cmdmeta"), used, aligned(32)))
+const char g_cmdmeta_0[] =
+    "KCMD" "\1\0\0\0"
+    "Say hello and list the arguments.\0"
+    "hello [args...]\0";
+
 int main(int argc, char** argv)
 {
   int i;
