@@ -3,6 +3,7 @@
 
 #include <unicorn/unicorn.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -26,7 +27,8 @@ constexpr size_t kMaxLine = 4096;             // longest run request line
 constexpr int kMaxDepth = 16;                 // nesting of children
 constexpr int kMaxProcesses = 4096;           // processes in one run
 constexpr int kMaxFds = 256;                  // descriptors per process
-constexpr size_t kPipeCapacity = 1u << 20;    // bytes buffered in one pipe
+constexpr size_t kPipeCapacity = 64u << 10;   // bytes buffered in one pipe
+constexpr size_t kMaxFifos = 256;             // named pipes in one run
 
 // ---- images (loader.cpp) ----
 struct Segment {
@@ -167,6 +169,7 @@ class Machine {
   bool counting_ = false;
   uint64_t instructions_ = 0;
   bool budget_exceeded_ = false;
+  std::chrono::steady_clock::time_point deadline_;
   std::string scratch_;
   size_t stdin_pos_ = 0;
   bool stdin_eof_ = false;

@@ -444,6 +444,7 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       if (fifos_.count(r.guest) || lstat(r.host.c_str(), &st) == 0) return EEXIST_;
       if (stat(parent_of(r.host).c_str(), &st) != 0) return ENOENT_;
       if (!S_ISDIR(st.st_mode)) return ENOTDIR_;
+      if (fifos_.size() >= kMaxFifos) return -28;  // ENOSPC
       fifos_[r.guest] = std::make_shared<Pipe>();
       return 0;
     }

@@ -78,7 +78,7 @@ void hook_intr(uc_engine* uc, uint32_t intno, void* user) {
   uc_emu_stop(uc);
 }
 
-bool hook_mem_invalid(uc_engine* uc, uc_mem_type type, uint64_t addr, int,
+bool hook_mem_invalid(uc_engine*, uc_mem_type type, uint64_t addr, int,
                       int64_t, void* user) {
   Process& p = *static_cast<Process*>(user);
   const char* what = "bad access";
@@ -151,6 +151,7 @@ std::string json_escape(const std::string& s) {
 
 Machine::Machine(const Config& cfg) : config(cfg) {
   counting_ = cfg.count || cfg.max_instructions > 0;
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg.time_limit_ms);
   std::string dir = cfg.root;
   if (cfg.scratch_root) {
     const char* tmp = std::getenv("TMPDIR");
@@ -305,13 +306,29 @@ int Machine::run_process(const Image& image,
   uc_reg_write(p.uc, UC_X86_REG_MXCSR, &mxcsr);
   uint64_t eip = image.entry;
   for (;;) {
-    const uc_err e = uc_emu_start(p.uc, eip, 0, 0, 0);
+    uint64_t timeout_us = 0;
+    if (config.time_limit_ms) {
+      const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+          deadline_ - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        p.fault = "time limit exceeded" + at_eip(eip, static_cast<uint32_t>(eip));
+        break;
+      }
+      timeout_us = static_cast<uint64_t>(left.count());
+    }
+    const uc_err e = uc_emu_start(p.uc, eip, 0, timeout_us, 0);
     eip = reg(p.uc, UC_X86_REG_EIP);
     if (!p.fault && !p.mem_fault.empty())
       p.fault = p.mem_fault + at_eip(p.fault_addr, static_cast<uint32_t>(eip));
     if (p.exited || p.fault) break;
     if (e != UC_ERR_OK) {
       p.fault = describe_error(e) + at_eip(eip, static_cast<uint32_t>(eip));
+      break;
+    }
+    size_t timed_out = 0;
+    if (p.pending == Process::Pending::None && timeout_us &&
+        uc_query(p.uc, UC_QUERY_TIMEOUT, &timed_out) == UC_ERR_OK && timed_out) {
+      p.fault = "time limit exceeded" + at_eip(eip, static_cast<uint32_t>(eip));
       break;
     }
     if (p.pending == Process::Pending::None) {

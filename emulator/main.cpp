@@ -1,6 +1,8 @@
 // ridid-emu: runs a ridid image on the host. See README.md beside this file.
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +19,7 @@ const char kUsage[] =
     "  --trace FILE          write one JSON line per trap to FILE\n"
     "  --count               print 'instructions: N' on stderr at exit\n"
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
+    "  --time-limit SECONDS  end the guest (a fault) after this much real time\n"
     "  --no-sleep            usleep returns at once\n"
     "  --help                this text\n"
     "exit status: the guest's exit status (low 8 bits); 139 guest fault;\n"
@@ -42,6 +45,8 @@ int usage_error(const std::string& what) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A console whose reader went away must not kill the emulator.
+  std::signal(SIGPIPE, SIG_IGN);
   ridemu::Config config;
   bool root_given = false;
   int i = 1;
@@ -74,6 +79,16 @@ int main(int argc, char** argv) {
       if (!*text || *end || errno || text[0] == '-' || v == 0)
         return usage_error(std::string("bad instruction budget: ") + text);
       config.max_instructions = v;
+    } else if (a == "--time-limit") {
+      if (!has_value) return usage_error("--time-limit needs a number of seconds");
+      char* end = nullptr;
+      const char* text = argv[++i];
+      errno = 0;
+      const double s = std::strtod(text, &end);
+      if (!*text || *end || errno || !(s > 0) || s > 1e9)
+        return usage_error(std::string("bad time limit: ") + text);
+      config.time_limit_ms = static_cast<uint64_t>(s * 1000 + 0.5);
+      if (config.time_limit_ms == 0) config.time_limit_ms = 1;
     } else if (a == "--no-sleep") {
       config.sleep = false;
     } else if (a.size() > 1 && a[0] == '-') {

@@ -42,6 +42,10 @@ struct Config {
   bool sleep = true;
   // Instructions allowed over the whole run (all processes); 0 = no limit.
   uint64_t max_instructions = 0;
+  // Wall-clock time allowed for the whole run in milliseconds; 0 = no limit.
+  // Running out is a guest fault like the instruction budget, and costs
+  // nothing per instruction.
+  uint64_t time_limit_ms = 0;
   // Count executed instructions (Outcome::instructions). Implied by a budget.
   bool count = false;
   // Append one JSON line per trap to this host file ("" = none).

@@ -275,6 +275,18 @@ TEST(Faults, InstructionBudgetEndsARunawayGuest) {
   c.max_instructions = 1003;
   o = ridemu::run(image("count"), {std::string("count")}, c);
   EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
+
+  // The time limit ends it too, without counting instructions.
+  c.max_instructions = 0;
+  c.time_limit_ms = 300;
+  const auto t0 = std::chrono::steady_clock::now();
+  o = ridemu::run(image("fault"), {std::string("fault"), std::string("l")}, c);
+  const auto took = std::chrono::steady_clock::now() - t0;
+  EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
+  EXPECT_EQ(o.message.rfind("time limit exceeded at ", 0), 0u) << o.message;
+  EXPECT_GE(took, std::chrono::milliseconds(250));
+  EXPECT_LT(took, std::chrono::seconds(10));
+  EXPECT_EQ(o.instructions, 0u);
 }
 
 // ---------------------------------------------------------------- services
