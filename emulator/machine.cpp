@@ -39,6 +39,12 @@ std::string at_eip(uint64_t addr, uint32_t eip) {
 
 void hook_intr(uc_engine* uc, uint32_t intno, void* user) {
   Process& p = *static_cast<Process*>(user);
+  // A stop request takes effect at the end of the current block: nothing is
+  // served once the process has faulted or exited.
+  if (p.fault || p.exited || !p.mem_fault.empty()) {
+    uc_emu_stop(uc);
+    return;
+  }
   if (intno == 0x80) {
     p.machine->serve(p);
     return;
@@ -105,6 +111,26 @@ bool hook_insn_invalid(uc_engine* uc, void* user) {
   const uint32_t eip = reg(uc, UC_X86_REG_EIP);
   if (!p.fault) p.fault = "invalid instruction" + at_eip(eip, eip);
   return false;
+}
+
+// Port I/O and the fast system-call instructions mean nothing to a ridid
+// program: they are faults rather than silent no-ops.
+void insn_fault(uc_engine* uc, void* user, const char* what) {
+  Process& p = *static_cast<Process*>(user);
+  // EIP here may be the start of the instruction's block.
+  const uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  if (!p.fault) p.fault = std::string(what) + at_eip(eip, eip);
+  uc_emu_stop(uc);
+}
+uint32_t hook_in(uc_engine* uc, uint32_t, int, void* user) {
+  insn_fault(uc, user, "port input instruction");
+  return 0;
+}
+void hook_out(uc_engine* uc, uint32_t, int, uint32_t, void* user) {
+  insn_fault(uc, user, "port output instruction");
+}
+void hook_syscall(uc_engine* uc, void* user) {
+  insn_fault(uc, user, "fast system call instruction");
 }
 
 void hook_code(uc_engine*, uint64_t addr, uint32_t, void* user) {
@@ -288,6 +314,12 @@ int Machine::run_process(const Image& image,
   uc_hook_add(p.uc, &h, UC_HOOK_INTR, reinterpret_cast<void*>(hook_intr), &p, 1, 0);
   uc_hook_add(p.uc, &h, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(hook_mem_invalid), &p, 1, 0);
   uc_hook_add(p.uc, &h, UC_HOOK_INSN_INVALID, reinterpret_cast<void*>(hook_insn_invalid), &p, 1, 0);
+  uc_hook_add(p.uc, &h, UC_HOOK_INSN, reinterpret_cast<void*>(hook_in), &p, 1, 0, UC_X86_INS_IN);
+  uc_hook_add(p.uc, &h, UC_HOOK_INSN, reinterpret_cast<void*>(hook_out), &p, 1, 0, UC_X86_INS_OUT);
+  uc_hook_add(p.uc, &h, UC_HOOK_INSN, reinterpret_cast<void*>(hook_syscall), &p, 1, 0,
+              UC_X86_INS_SYSCALL);
+  uc_hook_add(p.uc, &h, UC_HOOK_INSN, reinterpret_cast<void*>(hook_syscall), &p, 1, 0,
+              UC_X86_INS_SYSENTER);
   // A data-access hook, even one on a range that is never touched, makes the
   // engine keep EIP exact at every load and store, so a bad access names the
   // instruction that made it rather than the start of its block.

@@ -242,6 +242,8 @@ TEST(Faults, EachFaultEndsTheGuestWithOneMessage) {
       {"n", "interrupt 0x81 at "},
       {"s", "unmapped write at 0xbfeffffc (eip "},
       {"h", "halt instruction at "},
+      {"p", "port input instruction at "},
+      {"y", "fast system call instruction at " + hex(symbol("at_syscall", img))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);
@@ -249,6 +251,7 @@ TEST(Faults, EachFaultEndsTheGuestWithOneMessage) {
     EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
     EXPECT_EQ(o.status, ridemu::kStatusFault);
     EXPECT_EQ(o.message.rfind(c.message, 0), 0u) << o.message;
+    EXPECT_TRUE(o.trace.empty());  // nothing was served after the fault
   }
   // The host is unharmed: the same library runs a program normally after.
   const auto o = ridemu::run(img, {std::string("fault")}, quiet());

@@ -1,7 +1,8 @@
 /* Commits one guest fault, chosen by the first letter of argv[1]:
  * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
  * x jump into data (not executable), u ud2, d divide by zero, i int3,
- * n int 0x81, l endless loop, s stack overflow, h hlt.
+ * n int 0x81, l endless loop, s stack overflow, h hlt, p port input (with an
+ * _exit right after it), y syscall.
  * Without an argument it exits with status 0. */
   .section .text._start,"ax"
   .globl _start
@@ -34,6 +35,10 @@ _start:
   je f_stack
   cmpb $'h', %al
   je f_hlt
+  cmpb $'p', %al
+  je f_port
+  cmpb $'y', %al
+  je f_syscall
 done:
   movl $2, %eax
   xorl %ebx, %ebx
@@ -84,6 +89,16 @@ f_stack:
   call f_stack
 f_hlt:
   hlt
+  jmp done
+f_port:
+  inb $0x60, %al
+  movl $2, %eax
+  movl $99, %ebx
+  int $0x80
+f_syscall:
+  .globl at_syscall
+at_syscall:
+  syscall
   jmp done
 
   .data
