@@ -290,7 +290,8 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       if (e) return e;
       if (fifos_.count(r.guest)) return EINVAL_;
       struct stat st;
-      if (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR_;
+      if (r.guest == "/" || (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return EISDIR_;
       std::vector<uint8_t> data(c.edx);
       p.mem.read(c.ecx, data.data(), c.edx);
       std::string temp;
@@ -353,7 +354,8 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       if (e) return e;
       if (fifos_.count(r.guest)) return EINVAL_;
       struct stat st;
-      if (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return EISDIR_;
+      if (r.guest == "/" || (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+        return EISDIR_;
       if (streams_.size() >= kMaxStreams) return EMFILE_;
       Stream s;
       s.owner = p.pid;

@@ -507,9 +507,13 @@ TEST(Files, DirectoriesAndWorkingDirectory) {
                       std::string("/nothing"), std::string("w"), std::string("f"),
                       std::string("x"), std::string("d"), std::string("f"),
                       std::string("u"), std::string("f"), std::string("u"),
-                      std::string("f"), std::string("p")},
+                      std::string("f"), std::string("p"), std::string("w"),
+                      std::string("/"), std::string("x"), std::string("z"),
+                      std::string("/"), std::string("x")},
                      quiet(root.path));
   EXPECT_EQ(o.console, "/a/b\n/a\n");
+  EXPECT_EQ(results(o, 21), (std::vector<int32_t>{1, -21}));
+  EXPECT_EQ(results(o, 53), (std::vector<int32_t>{-21}));
   EXPECT_EQ(results(o, 49), (std::vector<int32_t>{0, -17, 0}));
   EXPECT_EQ(results(o, 51), (std::vector<int32_t>{0, -16, -2}));
   EXPECT_EQ(results(o, 95), (std::vector<int32_t>{0, 0, 0, -20}));
