@@ -305,6 +305,12 @@ TEST(Services, BadPointersGetEfaultAndTheGuestGoesOn) {
                                      -14, -14, -14, -14, -14, -38, -38};
   EXPECT_EQ(got, want);
   EXPECT_EQ(o.status, 16);  // ops exits with its count of failed traps
+
+  // Strings are read up to the end of the mappings and no further, and not
+  // beyond 4095 bytes.
+  const auto e = ops({std::string("E")}, quiet());
+  EXPECT_EQ(results(e, 4), (std::vector<int32_t>{-14, -2, -36}));
+  EXPECT_EQ(e.trace[1].path, std::string(15, 'A'));
 }
 
 TEST(Services, DescriptorsSeekDupPipeAndNamedPipe) {

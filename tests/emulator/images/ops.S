@@ -22,6 +22,8 @@
  *   n        fd_set_inherit(1), fd_set_stdio(0, 1, 1), fd_set_nonblock(0, 1)
  *   K        console packet 0xFF 1 2 3
  *   B        services with bad pointers and counts, then print "alive"
+ *   E        strings at the edges: a path running into unmapped memory, one
+ *            ending on the last mapped byte, one of 5000 bytes
  *   N        unknown services 0 and 77
  *   e N      _exit(N)
  */
@@ -415,6 +417,39 @@ op_bad:
   call print
   jmp next
 
+op_edges:
+  movl $bss_end, %edi         /* the end of the writable mapping */
+  addl $0xfff, %edi
+  andl $0xfffff000, %edi
+  subl $16, %edi
+  movl %edi, %ebx
+  movl $16, %ecx
+1:
+  movb $'A', (%ebx)
+  incl %ebx
+  loop 1b
+  movl %edi, %ebx             /* no NUL before the unmapped page */
+  xorl %ecx, %ecx
+  xorl %edx, %edx
+  SYS(4)
+  movb $0, 15(%edi)           /* NUL on the last mapped byte */
+  movl %edi, %ebx
+  xorl %ecx, %ecx
+  xorl %edx, %edx
+  SYS(4)
+  movl $buf, %ebx             /* 5000 bytes before the NUL */
+  movl $5000, %ecx
+2:
+  movb $'A', (%ebx)
+  incl %ebx
+  loop 2b
+  movb $0, (%ebx)
+  movl $buf, %ebx
+  xorl %ecx, %ecx
+  xorl %edx, %edx
+  SYS(4)
+  jmp next
+
 op_unknown:
   xorl %ebx, %ebx
   SYS(0)
@@ -447,7 +482,7 @@ optable:
   .long 'S', op_spawn_self, 'k', op_getkey, 'i', op_input, 'P', op_pipe
   .long 'F', op_fifo, 'z', op_stream, 'D', op_dup, 't', op_sleep
   .long 'n', op_fdset, 'K', op_packet, 'B', op_bad, 'N', op_unknown
-  .long 'e', op_exit, 0, 0
+  .long 'e', op_exit, 'E', op_edges, 0, 0
 newline: .ascii "\n"
 pipe_text: .ascii "pipe!"
 fifo_text: .ascii "fifo!"
@@ -467,4 +502,5 @@ fd_a: .long 0
 fd_b: .long 0
 fds: .long 0, 0
 child_status: .long 0
-buf: .space 4096
+buf: .space 8192
+bss_end:
