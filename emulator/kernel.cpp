@@ -308,8 +308,14 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
     }
     case 22: {  // usleep(usec)
       if (config.sleep && c.ebx) {
-        struct timespec ts{static_cast<time_t>(c.ebx / 1000000),
-                           static_cast<long>(c.ebx % 1000000) * 1000};
+        uint64_t usec = c.ebx;
+        if (config.time_limit_ms) {  // a sleep does not outlast the time limit
+          const auto left = std::chrono::duration_cast<std::chrono::microseconds>(
+              deadline_ - std::chrono::steady_clock::now());
+          usec = std::min<uint64_t>(usec, left.count() > 0 ? left.count() : 0);
+        }
+        struct timespec ts{static_cast<time_t>(usec / 1000000),
+                           static_cast<long>(usec % 1000000) * 1000};
         while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
         }
       }

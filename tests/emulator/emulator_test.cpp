@@ -371,6 +371,15 @@ TEST(Services, SleepReallySleepsUnlessTurnedOff) {
   const auto o = ops({std::string("t")}, c);
   EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(190));
   EXPECT_EQ(results(o, 22), (std::vector<int32_t>{0}));
+
+  // Sleeping does not outlast the time limit.
+  c.time_limit_ms = 100;
+  t0 = std::chrono::steady_clock::now();
+  const auto late = ops({std::string("t"), std::string("t"), std::string("t"),
+                         std::string("t"), std::string("t")}, c);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(600));
+  EXPECT_EQ(late.kind, ridemu::Outcome::Faulted);
+  EXPECT_EQ(late.message.rfind("time limit exceeded", 0), 0u) << late.message;
 }
 
 TEST(Services, HookCanChangeArgumentsOrResults) {
