@@ -49,7 +49,9 @@ demo() {
   echo "== the run command under ridid-emu, on the sample root ($build/share/ridid/root)"
   show "$emu" "$run"
   show "$emu" "$run" hello.dura world
-  show "$emu" "$run" demo.shell
+  show "$emu" --trace "$build/demo-trace.jsonl" "$run" demo.shell
+  echo "run requests in the trace, with the started programs' exit statuses:"
+  grep '"nr":96' "$build/demo-trace.jsonl" || true
   show "$emu" "$run" no-such-program.dura
 
   echo

@@ -27,10 +27,10 @@ set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 # no position-independent code, no stack protector, no unwind tables, and no
 # built-in assumptions about the C functions (this library's differ from the
 # standard ones in places). The runtime itself is also built -ffreestanding.
+# These flags are part of the compile rules below rather than of
+# CMAKE_<LANG>_FLAGS, so a project that sets its own flags keeps them.
 set(_ridid_common "-march=i686 -mno-mmx -mno-sse -mno-sse2 -nostdlibinc -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-builtin")
-set(CMAKE_C_FLAGS_INIT "${_ridid_common}")
-set(CMAKE_ASM_FLAGS_INIT "${_ridid_common}")
-set(CMAKE_CXX_FLAGS_INIT "${_ridid_common} -fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
+set(_ridid_cxx "-fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
 
 # The compiler's own support routines (64-bit division) for i386.
 if(NOT RIDID_BUILTINS)
@@ -47,9 +47,7 @@ if(EXISTS "${_ridid_prefix}/lib/ridid/libridid.a")
   if(EXISTS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
     set(RIDID_BUILTINS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
   endif()
-  foreach(lang C CXX ASM)
-    set(CMAKE_${lang}_FLAGS_INIT "${CMAKE_${lang}_FLAGS_INIT} -isystem ${_ridid_prefix}/include")
-  endforeach()
+  string(APPEND _ridid_common " -isystem ${_ridid_prefix}/include")
   set(_ridid_libs "${_ridid_prefix}/lib/ridid/user_crt0.o ${_ridid_prefix}/lib/ridid/libridid.a ${RIDID_BUILTINS}")
   set(CMAKE_CROSSCOMPILING_EMULATOR "${_ridid_prefix}/bin/ridid-emu")
 else()
@@ -58,6 +56,13 @@ else()
 endif()
 set(CMAKE_C_STANDARD_LIBRARIES "${_ridid_libs}")
 set(CMAKE_CXX_STANDARD_LIBRARIES "${_ridid_libs}")
+
+set(CMAKE_C_COMPILE_OBJECT
+    "<CMAKE_C_COMPILER> <DEFINES> <INCLUDES> <FLAGS> ${_ridid_common} -o <OBJECT> -c <SOURCE>")
+set(CMAKE_ASM_COMPILE_OBJECT
+    "<CMAKE_ASM_COMPILER> <DEFINES> <INCLUDES> <FLAGS> -march=i686 -o <OBJECT> -c <SOURCE>")
+set(CMAKE_CXX_COMPILE_OBJECT
+    "<CMAKE_CXX_COMPILER> <DEFINES> <INCLUDES> <FLAGS> ${_ridid_common} ${_ridid_cxx} -o <OBJECT> -c <SOURCE>")
 
 # Link straight with lld: a static image laid out by the ridid linker script.
 foreach(lang C CXX)
