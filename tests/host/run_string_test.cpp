@@ -18,7 +18,6 @@ TEST_F(StringTest, LengthsOfAbsentStrings) {
     EXPECT_EQ(ridid::strlen(low(v)), 0u) << v;
     EXPECT_EQ(ridid::strnlen(low(v), 10), 0u) << v;
   }
-  // 4096 is the first real address: a string there is measured.
   EXPECT_EQ(ridid::strlen("hello"), 5u);
   EXPECT_EQ(ridid::strnlen("hello", 0), 0u);
   EXPECT_EQ(ridid::strnlen("hello", 3), 3u);
