@@ -117,6 +117,16 @@ void Machine::stream_drop_owned(int pid) {
 }
 
 void Machine::serve(Process& p) {
+  // Past the time limit no trap is served (the engine's own timer may not
+  // have stopped it yet).
+  if (config.time_limit_ms && std::chrono::steady_clock::now() >= deadline_) {
+    const uint32_t eip = reg_value(p.uc, UC_X86_REG_EIP) - 2;
+    char where[64];
+    std::snprintf(where, sizeof where, " at 0x%08x (eip 0x%08x)", eip, eip);
+    p.fault = std::string("time limit exceeded") + where;
+    uc_emu_stop(p.uc);
+    return;
+  }
   ServiceCall call;
   call.pid = p.pid;
   call.depth = p.depth;
