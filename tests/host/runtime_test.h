@@ -44,13 +44,12 @@ class RuntimeTest : public ::testing::Test {
   void SetUp() override { reset_runtime(); }
 };
 
-// The bytes written to descriptor 1 by the recorded traps (service 1), in order.
+// The bytes written to descriptor 1 by the recorded traps (service 1), in
+// order, as they were at each trap.
 inline std::string console_bytes() {
   std::string out;
   for (const kdouble::Trap& t : kdouble::traps()) {
-    if (t.nr == ridid::SYS_WRITE && t.ebx == 1) {
-      out.append(reinterpret_cast<const char*>(static_cast<uintptr_t>(t.ecx)), t.edx);
-    }
+    if (t.nr == ridid::SYS_WRITE && t.ebx == 1) out += t.data;
   }
   return out;
 }
