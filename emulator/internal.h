@@ -181,6 +181,8 @@ class Machine {
 };
 
 std::string json_escape(const std::string& s);
+// " at 0x........ (eip 0x........)", the tail of a fault message.
+std::string at_eip(uint64_t addr, uint32_t eip);
 
 inline uint32_t reg_value(uc_engine* uc, int r) {
   uint32_t v = 0;

@@ -120,10 +120,8 @@ void Machine::serve(Process& p) {
   // Past the time limit no trap is served (the engine's own timer may not
   // have stopped it yet).
   if (config.time_limit_ms && std::chrono::steady_clock::now() >= deadline_) {
-    const uint32_t eip = reg_value(p.uc, UC_X86_REG_EIP) - 2;
-    char where[64];
-    std::snprintf(where, sizeof where, " at 0x%08x (eip 0x%08x)", eip, eip);
-    p.fault = std::string("time limit exceeded") + where;
+    const uint32_t eip = reg_value(p.uc, UC_X86_REG_EIP) - 2;  // the int 0x80
+    p.fault = "time limit exceeded" + at_eip(eip, eip);
     uc_emu_stop(p.uc);
     return;
   }

@@ -21,22 +21,6 @@
 namespace ridemu::detail {
 namespace {
 
-std::string hex32(uint64_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, static_cast<uint32_t>(v));
-  return buf;
-}
-
-uint32_t reg(uc_engine* uc, int r) {
-  uint32_t v = 0;
-  uc_reg_read(uc, r, &v);
-  return v;
-}
-
-std::string at_eip(uint64_t addr, uint32_t eip) {
-  return " at " + hex32(addr) + " (eip " + hex32(eip) + ")";
-}
-
 void hook_intr(uc_engine* uc, uint32_t intno, void* user) {
   Process& p = *static_cast<Process*>(user);
   // A stop request takes effect at the end of the current block: nothing is
@@ -49,8 +33,7 @@ void hook_intr(uc_engine* uc, uint32_t intno, void* user) {
     p.machine->serve(p);
     return;
   }
-  if (p.fault) return;
-  uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  uint32_t eip = reg_value(uc, UC_X86_REG_EIP);
   // Software interrupts leave EIP after the instruction: name the instruction.
   uint8_t before[2] = {0, 0};
   if (intno == 3 && p.mem.read(eip - 1, before + 1, 1) && before[1] == 0xCC) {
@@ -97,8 +80,8 @@ bool hook_mem_invalid(uc_engine*, uc_mem_type type, uint64_t addr, int,
     case UC_MEM_FETCH_PROT: what = "protected fetch"; break;
     default: break;
   }
-  // The message is made once the engine has stopped: only then is EIP
-  // restored to the faulting instruction.
+  // The message is made once the engine has stopped, from the EIP it stopped
+  // with (kept exact at data accesses by the hook added in run_process).
   if (!p.fault && p.mem_fault.empty()) {
     p.mem_fault = what;
     p.fault_addr = static_cast<uint32_t>(addr);
@@ -108,7 +91,7 @@ bool hook_mem_invalid(uc_engine*, uc_mem_type type, uint64_t addr, int,
 
 bool hook_insn_invalid(uc_engine* uc, void* user) {
   Process& p = *static_cast<Process*>(user);
-  const uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  const uint32_t eip = reg_value(uc, UC_X86_REG_EIP);
   if (!p.fault) p.fault = "invalid instruction" + at_eip(eip, eip);
   return false;
 }
@@ -118,7 +101,7 @@ bool hook_insn_invalid(uc_engine* uc, void* user) {
 void insn_fault(uc_engine* uc, void* user, const char* what) {
   Process& p = *static_cast<Process*>(user);
   // EIP here may be the start of the instruction's block.
-  const uint32_t eip = reg(uc, UC_X86_REG_EIP);
+  const uint32_t eip = reg_value(uc, UC_X86_REG_EIP);
   if (!p.fault) p.fault = std::string(what) + at_eip(eip, eip);
   uc_emu_stop(uc);
 }
@@ -140,8 +123,6 @@ void hook_code(uc_engine*, uint64_t addr, uint32_t, void* user) {
 
 void hook_nop(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
 
-std::string describe_error(uc_err e) { return uc_strerror(e); }
-
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
   ::remove(path);
   return 0;
@@ -151,6 +132,13 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 
 OpenFile::~OpenFile() {
   if (host_fd >= 0) ::close(host_fd);
+}
+
+std::string at_eip(uint64_t addr, uint32_t eip) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, " at 0x%08" PRIx32 " (eip 0x%08" PRIx32 ")",
+                static_cast<uint32_t>(addr), eip);
+  return buf;
 }
 
 Process::~Process() {
@@ -349,12 +337,12 @@ int Machine::run_process(const Image& image,
       timeout_us = static_cast<uint64_t>(left.count());
     }
     const uc_err e = uc_emu_start(p.uc, eip, 0, timeout_us, 0);
-    eip = reg(p.uc, UC_X86_REG_EIP);
+    eip = reg_value(p.uc, UC_X86_REG_EIP);
     if (!p.fault && !p.mem_fault.empty())
       p.fault = p.mem_fault + at_eip(p.fault_addr, static_cast<uint32_t>(eip));
     if (p.exited || p.fault) break;
     if (e != UC_ERR_OK) {
-      p.fault = describe_error(e) + at_eip(eip, static_cast<uint32_t>(eip));
+      p.fault = uc_strerror(e) + at_eip(eip, static_cast<uint32_t>(eip));
       break;
     }
     size_t timed_out = 0;
