@@ -60,7 +60,8 @@ struct Config {
   std::optional<std::string> stdin_data;
   // Fault messages ("ridid-emu: guest fault: ...") are printed on stderr.
   bool faults_to_stderr = true;
-  // Called before every service (see ServiceCall).
+  // Called before every service (see ServiceCall). It runs inside the
+  // engine's callback and must not throw.
   ServiceHook service_hook;
 };
 
