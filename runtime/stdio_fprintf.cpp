@@ -7,23 +7,12 @@
 // Its grammar is its own: no flags, ll for 64-bit numbers, and width and
 // precision on p.
 #include "stdio.h"
+#include "stdio_format.h"
 #include "string.h"
 
 namespace ridid {
 
 namespace {
-
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// A run of decimal digits, in wrapping 32-bit arithmetic.
-int parse_number(const char** p) {
-  unsigned int v = 0;
-  while (is_digit(**p)) {
-    v = v * 10u + (unsigned int)(**p - '0');
-    ++*p;
-  }
-  return (int)v;
-}
 
 inline int put_byte(FILE* stream, char c) { return file_write_bytes(stream, &c, 1); }
 
@@ -123,7 +112,7 @@ int vfprintf(FILE* stream, const char* format, __builtin_va_list args) {
       width = __builtin_va_arg(args, int);
       ++p;
     } else {
-      width = parse_number(&p);
+      width = format_parse_number(&p);
     }
 
     int precision = -1;
@@ -133,7 +122,7 @@ int vfprintf(FILE* stream, const char* format, __builtin_va_list args) {
         precision = __builtin_va_arg(args, int);
         ++p;
       } else {
-        precision = parse_number(&p);
+        precision = format_parse_number(&p);
       }
       if (precision < 0) precision = -1;
     }

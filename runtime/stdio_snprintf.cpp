@@ -4,6 +4,7 @@
 // no call into the rest of the library (string lengths are measured here).
 // Every argument is one 32-bit word, whatever the length modifier.
 #include "stdio.h"
+#include "stdio_format.h"
 
 namespace ridid {
 
@@ -25,18 +26,6 @@ inline void put(Out* out, char c) {
 
 inline void put_run(Out* out, char c, unsigned int count) {
   for (unsigned int i = 0; i < count; ++i) put(out, c);
-}
-
-inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
-
-// A run of decimal digits, in wrapping 32-bit arithmetic.
-int parse_number(const char** p) {
-  unsigned int v = 0;
-  while (is_digit(**p)) {
-    v = v * 10u + (unsigned int)(**p - '0');
-    ++*p;
-  }
-  return (int)v;
 }
 
 struct Spec {
@@ -160,7 +149,7 @@ int vsnprintf(char* buffer, size_t size, const char* format, __builtin_va_list a
       spec.width = __builtin_va_arg(args, int);
       ++p;
     } else {
-      spec.width = parse_number(&p);
+      spec.width = format_parse_number(&p);
     }
 
     if (*p == '.') {
@@ -169,7 +158,7 @@ int vsnprintf(char* buffer, size_t size, const char* format, __builtin_va_list a
         spec.precision = __builtin_va_arg(args, int);
         ++p;
       } else {
-        spec.precision = parse_number(&p);
+        spec.precision = format_parse_number(&p);
       }
     }
 
