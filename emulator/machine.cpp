@@ -297,6 +297,9 @@ int Machine::run_process(const Image& image,
   p.fds[0]->can_read = true;
   p.fds[1] = std::make_shared<OpenFile>(OpenFile::Console);
   p.fds[1]->can_write = true;
+  // Descriptors 0 to 2 are the standard ones; 2 is the console as well, so a
+  // process's own files start at 3.
+  p.fds[2] = p.fds[1];
 
   uc_hook h;
   uc_hook_add(p.uc, &h, UC_HOOK_INTR, reinterpret_cast<void*>(hook_intr), &p, 1, 0);

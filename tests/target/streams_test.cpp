@@ -220,12 +220,11 @@ void standard_streams_survive_fclose() {
 }  // namespace
 
 int main() {
-  // ridid-emu presets only descriptors 0 and 1, so its first open would get
-  // 2, which the library treats as a standard descriptor (never positioned,
-  // never closed). Hold 2 so that the files below get descriptors of their own.
-  CHECK_EQ(writefile("placeholder", "", 0), 0);
-  int placeholder = open("placeholder", O_RDONLY);
-  CHECK(placeholder >= 0);
+  // A process's own files get descriptors from 3 on: 0 to 2 are standard.
+  CHECK_EQ(writefile("first", "", 0), 0);
+  int first = open("first", O_RDONLY);
+  CHECK_EQ(first, 3);
+  CHECK_EQ(close(first), 0);
   write_streams_store_at_fclose();
   read_streams_advance_and_end();
   seek_tell_rewind();
