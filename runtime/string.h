@@ -31,6 +31,8 @@ char* strndup(const char* s, size_t max) RIDID_C_NAME(strndup);
 int strncasecmp(const char* a, const char* b, size_t n) RIDID_C_NAME(strncasecmp);
 int strcasecmp(const char* a, const char* b) RIDID_C_NAME(strcasecmp);
 char* strtok(char* s, const char* delims) RIDID_C_NAME(strtok);
+/* Lives with errno (errno.cpp); declared here too, where C programs look for it. */
+char* strerror(int code) RIDID_C_NAME(strerror);
 
 RIDID_END_DECLS
 
