@@ -234,8 +234,10 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
           const size_t k = std::min(data.size(), pipe_avail(pipe));
           std::memcpy(data.data(), pipe.data.data() + pipe.read_pos, k);
           pipe.read_pos += k;
-          if (pipe.read_pos == pipe.data.size()) {
-            pipe.data.clear();
+          // Let go of what was read, or a pipe that never runs empty would
+          // grow for ever.
+          if (pipe.read_pos == pipe.data.size() || pipe.read_pos >= kPipeCapacity) {
+            pipe.data.erase(0, pipe.read_pos);
             pipe.read_pos = 0;
           }
           n = static_cast<int32_t>(k);
