@@ -26,6 +26,7 @@ constexpr size_t kMaxPath = 4096;             // longest path string read
 constexpr size_t kMaxLine = 4096;             // longest run request line
 constexpr int kMaxDepth = 16;                 // nesting of children
 constexpr int kMaxProcesses = 4096;           // processes in one run
+constexpr int kMaxScripts = 4096;             // scripts run in one run
 constexpr int kMaxFds = 256;                  // descriptors per process
 constexpr size_t kPipeCapacity = 64u << 10;   // bytes buffered in one pipe
 constexpr size_t kMaxFifos = 256;             // named pipes in one run
@@ -175,6 +176,7 @@ class Machine {
   bool stdin_eof_ = false;
   int next_pid_ = 1;
   int processes_ = 0;
+  int scripts_ = 0;
   std::map<std::string, std::shared_ptr<Pipe>> fifos_;  // by guest path
   std::map<int, Stream> streams_;
   int next_stream_ = 1;

@@ -530,6 +530,9 @@ int32_t Machine::run_line(Process& p, const std::string& line, int depth, int& s
   if (!have) return ENOENT_;
 
   if (ends_with(name, ".shell")) {
+    // Scripts start no process, so the process limit does not bound them.
+    if (scripts_ >= kMaxScripts) return EAGAIN_;
+    ++scripts_;
     std::vector<uint8_t> text;
     if (!read_host_file(found.host, kMaxScript, text).empty()) return -13;
     std::string all(text.begin(), text.end());

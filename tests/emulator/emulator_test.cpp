@@ -818,4 +818,24 @@ TEST(Limits, APipeHoldsNoMoreThanItsCapacity) {
   EXPECT_LT(max_rss_kib() - before, 64 * 1024);  // 256 MiB passed through
 }
 
+TEST(Limits, ScriptsThatStartNothingAreStillBounded) {
+  // Each script runs 64 lines of the next one and the last does nothing:
+  // 64^4 script runs, none of them a process.
+  ProgramRoot root;
+  for (int level = 1; level <= 4; ++level) {
+    std::string text;
+    for (int i = 0; i < 64; ++i) text += "fan" + std::to_string(level + 1) + ".shell\n";
+    spit(root.dir / ("bin/fan" + std::to_string(level) + ".shell"), text);
+  }
+  spit(root.dir / "bin/fan5.shell", "# nothing to do\n");
+  const auto t0 = std::chrono::steady_clock::now();
+  const auto o = ops({std::string("r"), std::string("fan1.shell"), std::string("p")},
+                     quiet(root.dir.path));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+  EXPECT_EQ(o.console, "/\n");  // the guest carries on
+  const auto r = requests(o);
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r.back(), std::make_pair(std::string("fan1.shell"), -11));
+}
+
 }  // namespace
