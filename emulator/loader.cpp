@@ -68,7 +68,8 @@ std::string parse_image(std::vector<uint8_t> b, Image& out) {
     if (uint64_t(s.vaddr) + s.memsz > 0x100000000ull)
       return which + " wraps around the address space";
     if (s.vaddr < kPage) return which + " lies in the first page";
-    if (uint64_t(s.vaddr) + s.memsz > kStackBottom)
+    // The page below the stack stays unmapped, so an overflow is a fault.
+    if (uint64_t(s.vaddr) + s.memsz > kStackBottom - kPage)
       return which + " reaches into the stack area";
     segs.push_back(s);
     if (segs.size() > kMaxLoads) return "too many loadable segments";

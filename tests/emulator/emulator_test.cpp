@@ -172,6 +172,7 @@ TEST(Loader, RefusesMalformedImages) {
       {"wrapping", [&](auto& b) { put32(b, ph(2, 8), 0xFFFFF000u); put32(b, ph(2, 20), 0x2000); }, "wraps around"},
       {"page zero", [&](auto& b) { put32(b, ph(2, 8), 0x0); }, "lies in the first page"},
       {"into the stack", [&](auto& b) { put32(b, ph(2, 8), 0xBFF00000u); }, "stack"},
+      {"onto the guard page", [&](auto& b) { put32(b, ph(2, 8), 0xBFEFF800u); put32(b, ph(2, 16), 0); put32(b, ph(2, 20), 0x800); }, "stack"},
       {"entry in data", [&](auto& b) { put32(b, 24, le32(b, ph(2, 8))); }, "entry point"},
       {"entry outside", [&](auto& b) { put32(b, 24, 0x10000000); }, "entry point"},
       {"interpreter", [&](auto& b) { put32(b, ph(1, 0), 3); }, "interpreter"},
