@@ -15,6 +15,8 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <random>
 #include <set>
 #include <sstream>
 
@@ -837,6 +839,122 @@ TEST(Limits, ScriptsThatStartNothingAreStillBounded) {
   const auto r = requests(o);
   ASSERT_FALSE(r.empty());
   EXPECT_EQ(r.back(), std::make_pair(std::string("fan1.shell"), -11));
+}
+
+// ---------------------------------------------------------------- fuzzing
+
+TEST(Fuzz, MutatedImagesAreRunOrRefusedAsTheLoaderSays) {
+  const auto good = slurp(image("args"));
+  std::mt19937 rng(20261206);
+  const uint32_t words[] = {0, 1, 0x7F, 0x80, 0xFFF, 0x1000, 0x400000, 0xBFEFF000u,
+                            0xBFF00000u, 0xFFFFF000u, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu,
+                            static_cast<uint32_t>(good.size())};
+  auto c = quiet();
+  c.time_limit_ms = 2000;
+  int runs = 0, loaded = 0;
+  for (int i = 0; i < 3000; ++i) {
+    auto b = good;
+    const size_t headers = 52 + 3 * 32;
+    for (int k = 1 + rng() % 4; k > 0; --k) {
+      const size_t at = rng() % 4 ? rng() % headers : rng() % b.size();
+      if (rng() % 2) {
+        b[at] = static_cast<uint8_t>(rng());
+      } else if (at + 4 <= b.size()) {
+        put32(b, at & ~size_t(3), words[rng() % std::size(words)]);
+      }
+    }
+    if (rng() % 16 == 0) b.resize(rng() % b.size());
+    const std::string why = ridemu::check_image(b);
+    if (i % 10) continue;
+    // Every tenth is run too: refused with the same reason, or started.
+    TempDir dir;
+    spit(dir / "m.elf", b);
+    const auto o = ridemu::run(dir / "m.elf", {std::string("m")}, c);
+    ++runs;
+    SCOPED_TRACE("mutation " + std::to_string(i) + ": " + why + " / " + o.message);
+    if (why.empty()) {
+      ++loaded;
+      EXPECT_NE(o.kind, ridemu::Outcome::Refused);
+      EXPECT_TRUE(o.kind == ridemu::Outcome::Faulted ? o.status == 139 : o.status < 256);
+    } else {
+      EXPECT_EQ(o.kind, ridemu::Outcome::Refused);
+      EXPECT_EQ(o.status, ridemu::kStatusRefused);
+      EXPECT_EQ(o.message, why);
+    }
+  }
+  EXPECT_GT(loaded, 10);  // the mutations did not all break the image
+  EXPECT_LT(loaded, runs);
+}
+
+// Every entry below `dir`, as paths relative to it.
+void walk(const std::string& dir, const std::string& rel, std::vector<std::string>& out) {
+  for (const auto& name : listing(dir)) {
+    out.push_back(rel + name);
+    struct stat st;
+    if (lstat((dir + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      walk(dir + "/" + name, rel + name + "/", out);
+  }
+}
+
+TEST(Fuzz, RandomServiceArgumentsLeaveTheHostAndRootSound) {
+  const std::string trap = image("trap");
+  const uint32_t strings = symbol("strings", trap), strings_end = symbol("strings_end", trap),
+                 buf = symbol("buf", trap);
+  const uint32_t services[] = {0, 1, 3, 4, 5, 6, 21, 22, 49, 50, 51, 52, 53, 54, 55, 95,
+                               96, 110, 124, 125, 126, 127, 128, 129, 130, 131, 132, 200};
+  const uint32_t pointers[] = {0, 0x10, 0xFFF, 0x1000, 0x400000, strings_end - 1, buf,
+                               buf + 0x20000 - 1, buf + 0x20000 - 8, 0xBFEFFFFFu, 0xBFF00000u,
+                               0xBFFFFFF0u, 0xBFFFFFFFu, 0xC0000000u, 0xFFFFFFFFu};
+  const uint32_t numbers[] = {0, 1, 2, 3, 4, 5, 9, 255, 256, 0x41, 0x241, 0x441, 0xC1, 0xFFF,
+                              0x1000, 0x20000, 0x20001, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
+  std::mt19937 rng(7);
+  const auto pick = [&]() -> uint32_t {
+    switch (rng() % 6) {
+      case 0: return strings + 32 * (rng() % ((strings_end - strings) / 32));
+      case 1: return pointers[rng() % std::size(pointers)];
+      case 2: return buf + rng() % 0x20000;
+      case 3: return static_cast<uint32_t>(rng());
+      default: return numbers[rng() % std::size(numbers)];
+    }
+  };
+  for (int run = 0; run < 12; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    TempDir outer;
+    const std::string root = outer / "root";
+    mkdir(root.c_str(), 0755);
+    mkdir((root + "/d").c_str(), 0755);
+    mkdir((root + "/bin").c_str(), 0755);
+    spit(root + "/t.kav", slurp(trap));
+    spit(root + "/bin/t.kav", slurp(trap));
+    spit(root + "/s.shell", "t.kav a\n/t.kav\ns.shell\n");
+    spit(root + "/f", "file");
+    symlink("..", (root + "/ln").c_str());
+    symlink(outer.path.c_str(), (root + "/d/out").c_str());
+    std::map<int, int> calls;  // per process
+    auto c = quiet(root);
+    c.record = false;
+    c.time_limit_ms = 10000;
+    c.service_hook = [&](ridemu::ServiceCall& call) {
+      if (++calls[call.pid] > (call.depth ? 20 : 2000)) {
+        call.nr = 2;
+        call.ebx = 0;
+        return;
+      }
+      call.nr = rng() % 8 ? services[rng() % std::size(services)] : static_cast<uint32_t>(rng());
+      if (call.nr == 2) call.nr = 0;
+      call.ebx = pick();
+      call.ecx = pick();
+      call.edx = pick();
+    };
+    const auto o = ridemu::run(trap, {std::string("trap")}, c);
+    EXPECT_EQ(o.kind, ridemu::Outcome::Exited) << o.message;
+    EXPECT_EQ(o.status, 0);
+    // Nothing was made outside the root, and no store left a temporary.
+    EXPECT_EQ(listing(outer.path), (std::set<std::string>{"root"}));
+    std::vector<std::string> entries;
+    walk(root, "", entries);
+    for (const auto& e : entries) EXPECT_EQ(e.find(".ridid-store-"), std::string::npos) << e;
+  }
 }
 
 }  // namespace
