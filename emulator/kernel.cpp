@@ -595,7 +595,7 @@ int32_t Machine::finish_spawn(Process& p, TraceRecord& rec, int& status) {
         continue;
       }
       std::string a;
-      if (p.mem.read_string(ptr, kMaxArg, a)) return EFAULT_;
+      if (const int bad = p.mem.read_string(ptr, kMaxArg, a)) return bad;
       argv.push_back(std::move(a));
     }
   }

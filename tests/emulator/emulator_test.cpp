@@ -841,6 +841,27 @@ TEST(Limits, ScriptsThatStartNothingAreStillBounded) {
   EXPECT_EQ(r.back(), std::make_pair(std::string("fan1.shell"), -11));
 }
 
+TEST(Spawn, AnArgumentPastItsLimitIsTooLongNotABadPointer) {
+  const std::string trap = image("trap");
+  const uint32_t strings = symbol("strings", trap), buf = symbol("buf", trap);
+  TempDir root;
+  spit(root / "f", std::string(70000, 'a'));  // longer than 64 KiB
+  std::vector<uint8_t> vec(4);
+  put32(vec, 0, buf);
+  spit(root / "p", vec);
+  Calls calls;
+  calls.list = {{4, strings + 5 * 32, 0, 0},            // open("f") = 3
+                {3, 3, buf, 0x20000},                    // its bytes into buf
+                {4, strings + 8 * 32, 0, 0},            // open("/p") = 4
+                {3, 4, buf + 0x1F000, 4},               // the vector {buf}
+                {131, strings, buf + 0x1F000, 1}};      // spawn("/t.kav", ...)
+  auto c = quiet(root.path);
+  c.service_hook = calls.hook();
+  const auto o = ridemu::run(trap, {std::string("trap")}, c);
+  EXPECT_EQ(results(o, 3), (std::vector<int32_t>{70000, 4}));
+  EXPECT_EQ(results(o, 131), (std::vector<int32_t>{-36}));
+}
+
 // ---------------------------------------------------------------- fuzzing
 
 TEST(Fuzz, MutatedImagesAreRunOrRefusedAsTheLoaderSays) {
