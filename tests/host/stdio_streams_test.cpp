@@ -379,6 +379,29 @@ TEST_F(StreamsTest, FgetcAndGetchar) {
   EXPECT_EQ(ridid::fgetc(nullptr), -1);
 }
 
+// The position is a 32-bit counter: reads past 2^31 - 1 wrap it, as any
+// 32-bit sum does, instead of overflowing.
+TEST_F(StreamsTest, PositionCounterWraps) {
+  script_file(8, "");
+  ridid::FILE* f = ridid::fopen("big", "r");
+  ASSERT_NE(f, nullptr);
+  kdouble::script([](const kdouble::Trap& t) -> int32_t {
+    if (t.nr == ridid::SYS_LSEEK) return INT32_MAX - 1;
+    if (t.nr != ridid::SYS_READ) return 0;
+    std::memset(reinterpret_cast<void*>(static_cast<uintptr_t>(t.ecx)), 'z', t.edx);
+    return static_cast<int32_t>(t.edx);
+  });
+  ASSERT_EQ(ridid::fseek(f, INT32_MAX - 1, SEEK_SET), 0);
+  EXPECT_EQ(ridid::fgetc(f), 'z');
+  EXPECT_EQ(ridid::ftell(f), INT32_MAX);
+  EXPECT_EQ(ridid::fgetc(f), 'z');
+  EXPECT_EQ(ridid::ftell(f), INT32_MIN);
+  char buf[4];
+  ridid::fseek(f, INT32_MAX - 1, SEEK_SET);
+  EXPECT_EQ(ridid::fread(buf, 1, 4, f), 4u);
+  EXPECT_EQ(ridid::ftell(f), INT32_MIN + 2);
+}
+
 TEST_F(StreamsTest, SeekTellAndRewind) {
   script_file(8, "0123456789");
   ridid::FILE* f = ridid::fopen("ten", "r");
