@@ -123,8 +123,10 @@ struct Process {
 struct Stream {
   int owner = 0;
   int fd = -1;
-  std::string temp, target;
+  std::string temp, target;  // temp: "" while the file has no name
 };
+// Closes the file of an unfinished store and removes its temporary name.
+void drop_temp(int fd, const std::string& temp);
 
 class Machine {
  public:

@@ -38,8 +38,18 @@ std::string parent_of(const std::string& host) {
   return host.substr(0, slash);
 }
 
-// A temporary file beside `target`, for stores that are renamed into place.
+// The file a store is written to, in the directory of `target`. Where the
+// host allows, it has no name until the store ends (`temp` stays empty), so a
+// store cut short, even with the emulator, leaves nothing behind; otherwise
+// it is a hidden temporary file.
 int make_temp(const std::string& target, std::string& temp) {
+  temp.clear();
+  static const bool s_unnamed_ok = access("/proc/self/fd", X_OK) == 0;
+  if (s_unnamed_ok) {
+    const int fd = ::open(parent_of(target).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0644);
+    if (fd >= 0) return fd;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return neg_errno();
+  }
   std::string tmpl = parent_of(target) + "/.ridid-store-XXXXXX";
   std::vector<char> buf(tmpl.begin(), tmpl.end());
   buf.push_back('\0');
@@ -47,6 +57,33 @@ int make_temp(const std::string& target, std::string& temp) {
   if (fd < 0) return neg_errno();
   temp = buf.data();
   return fd;
+}
+
+// Ends a store from make_temp: its file replaces `target` in one rename.
+// 0 or an error; no temporary file is left either way.
+int32_t put_in_place(int fd, std::string temp, const std::string& target) {
+  bool ok = fchmod(fd, 0644) == 0;
+  int32_t err = -5;  // EIO
+  if (ok && temp.empty()) {  // an unnamed file gets a temporary name first
+    static unsigned s_serial = 0;
+    const std::string proc = "/proc/self/fd/" + std::to_string(fd);
+    int linked;
+    do {
+      temp = parent_of(target) + "/.ridid-store-" + std::to_string(getpid()) + "-" +
+             std::to_string(++s_serial);
+      linked = linkat(AT_FDCWD, proc.c_str(), AT_FDCWD, temp.c_str(), AT_SYMLINK_FOLLOW);
+    } while (linked != 0 && errno == EEXIST);
+    if (linked != 0) {
+      err = neg_errno();
+      ok = false;
+      temp.clear();
+    }
+  }
+  if (::close(fd) != 0) ok = false;
+  if (ok && ::rename(temp.c_str(), target.c_str()) == 0) return 0;
+  if (ok) err = neg_errno();
+  if (!temp.empty()) ::unlink(temp.c_str());
+  return err;
 }
 
 bool write_all(int fd, const uint8_t* data, size_t n) {
@@ -85,6 +122,11 @@ size_t pipe_avail(const Pipe& p) { return p.data.size() - p.read_pos; }
 
 }  // namespace
 
+void drop_temp(int fd, const std::string& temp) {
+  ::close(fd);
+  if (!temp.empty()) ::unlink(temp.c_str());
+}
+
 int Machine::alloc_fd(Process& p, std::shared_ptr<OpenFile> f, int lowest) {
   for (int fd = lowest; fd < kMaxFds; ++fd) {
     if (!p.fds.count(fd)) {
@@ -107,8 +149,7 @@ int32_t Machine::path_arg(Process& p, uint32_t ptr, bool follow, Resolved& r,
 void Machine::stream_drop_owned(int pid) {
   for (auto it = streams_.begin(); it != streams_.end();) {
     if (it->second.owner == pid) {
-      ::close(it->second.fd);
-      ::unlink(it->second.temp.c_str());
+      drop_temp(it->second.fd, it->second.temp);
       it = streams_.erase(it);
     } else {
       ++it;
@@ -307,14 +348,12 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       std::string temp;
       const int fd = make_temp(r.host, temp);
       if (fd < 0) return fd;
-      bool ok = write_all(fd, data.data(), data.size()) && fchmod(fd, 0644) == 0;
-      if (::close(fd) != 0) ok = false;
-      if (!ok || ::rename(temp.c_str(), r.host.c_str()) != 0) {
-        const int32_t err = ok ? neg_errno() : -5;  // EIO
-        ::unlink(temp.c_str());
-        return err;
+      if (!write_all(fd, data.data(), data.size())) {
+        drop_temp(fd, temp);
+        return -5;  // EIO
       }
-      return static_cast<int32_t>(c.edx);
+      const int32_t err = put_in_place(fd, temp, r.host);
+      return err ? err : static_cast<int32_t>(c.edx);
     }
     case 22: {  // usleep(usec)
       if (config.sleep && c.ebx) {
@@ -397,14 +436,7 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       if (it == streams_.end() || it->second.owner != p.pid) return EBADF_;
       Stream s = it->second;
       streams_.erase(it);
-      bool ok = fchmod(s.fd, 0644) == 0;
-      if (::close(s.fd) != 0) ok = false;
-      if (!ok || ::rename(s.temp.c_str(), s.target.c_str()) != 0) {
-        const int32_t err = ok ? neg_errno() : -5;
-        ::unlink(s.temp.c_str());
-        return err;
-      }
-      return 0;
+      return put_in_place(s.fd, s.temp, s.target);
     }
     case 95: {  // chdir(path)
       Resolved r;

@@ -199,8 +199,7 @@ Machine::Machine(const Config& cfg) : config(cfg) {
 
 Machine::~Machine() {
   for (auto& [h, s] : streams_) {
-    ::close(s.fd);
-    ::unlink(s.temp.c_str());
+    drop_temp(s.fd, s.temp);
   }
   if (trace_file_) std::fclose(trace_file_);
   if (!scratch_.empty()) nftw(scratch_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);

@@ -2,6 +2,7 @@
 // programs are the images built from images/*.S; ops.S documents the little
 // operation language that most tests drive it with.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -514,6 +515,27 @@ TEST(Files, StreamsStoreWholeFilesOnlyWhenEnded) {
   EXPECT_EQ(results(o, 53), (std::vector<int32_t>{-2}));
   EXPECT_EQ(results(o, 54), (std::vector<int32_t>{-9}));
   EXPECT_EQ(results(o, 55), (std::vector<int32_t>{-9}));
+}
+
+TEST(Files, AStreamCutShortWithTheEmulatorLeavesNothing) {
+  // The emulator itself is killed between the stream's write and its end.
+  TempDir root;
+  spit(root / "s.txt", "before");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto c = quiet(root.path);
+    c.service_hook = [](ridemu::ServiceCall& call) {
+      if (call.nr == 55) kill(getpid(), SIGKILL);
+    };
+    ops({std::string("z"), std::string("/s.txt"), std::string("streamed")}, c);
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(slurp_text(root / "s.txt"), "before");
+  EXPECT_EQ(listing(root.path), (std::set<std::string>{"s.txt"}));
 }
 
 TEST(Files, DirectoriesAndWorkingDirectory) {
