@@ -137,7 +137,6 @@ TEST_F(FloatParse, DoubleRounding) {
 TEST_F(FloatParse, LongExponentsScaleAcrossTheWholeRange) {
   EXPECT_EQ(ld("1e5000").v, HUGE_VALL);
   EXPECT_EQ(ld("-1e5000").v, -HUGE_VALL);
-  EXPECT_EQ(ridid::strtod("0x1p-1074", nullptr), std::ldexp(1.0, -1074));
   EXPECT_EQ(ridid::strtod("0x1p-1074", nullptr), DBL_TRUE_MIN);
   EXPECT_TRUE(near(ld("1e-2000").v, std::strtold("1e-2000", nullptr), 1e-16L));
   EXPECT_TRUE(near(ld("1e1025").v, std::strtold("1e1025", nullptr), 1e-16L));

@@ -139,7 +139,6 @@ int end_outside(const char* end, int len) { return end < g_text || end > g_text 
 
 int main() {
   int scan_bad = 0, strtoul_bad = 0, strtold_bad = 0;
-  unsigned int sum = 0;
   for (int i = 0; i < CASES; ++i) {
     int len = make_text(SCAN_TEXT);
     scan_bad += stress_scan(len);
@@ -148,9 +147,9 @@ int main() {
     int len = make_text(MAX_TEXT);
     char* end = 0;
     int base = static_cast<int>(below(40)) - 3;
-    sum += static_cast<unsigned int>(strtoul(g_text, &end, base));
+    strtoul(g_text, &end, base);
     strtoul_bad += end_outside(end, len);
-    sum += static_cast<unsigned int>(atoi(g_text));
+    atoi(g_text);  // must not fault
   }
   for (int i = 0; i < CASES; ++i) {
     int len = make_text(MAX_TEXT);
@@ -162,7 +161,6 @@ int main() {
   CHECK_EQ(scan_bad, 0);
   CHECK_EQ(strtoul_bad, 0);
   CHECK_EQ(strtold_bad, 0);
-  CHECK(sum == sum);
   harness::out("conversions stress: 100000 texts each for vsscanf, strtoul with atoi, strtold\n");
   return harness::finish();
 }

@@ -40,6 +40,9 @@ void strtod_matches_literals() {
     CHECK(ulps(v, c.value) <= 1);
     CHECK(end == c.text + strlen(c.text));
   }
+  // The unit works at full extended precision: all 64 significant bits.
+  CHECK(strtold("18446744073709551615", 0) == 18446744073709551615.0L);
+  CHECK(strtold("0x1.0000000000000002p0", 0) > 1.0L);
   // Exponents past 1024 steps, and long fractions.
   CHECK(strtold("1e5000", 0) > 1.18e4932L);
   CHECK(strtod("0x1p-1074", 0) == 4.9406564584124654e-324);
