@@ -50,8 +50,10 @@ TEST_F(ScanfEngine, WordBytesAndNewlines) {
   EXPECT_EQ(ridid::sscanf("\xff\x80 t", "%s", a), 1);
   EXPECT_STREQ(a, "\xff\x80");
   // A format carriage return is a literal, not white space.
-  EXPECT_EQ(ridid::sscanf("\r5", "\r%d", b), 1);
-  EXPECT_EQ(ridid::sscanf("5", "\r%d", b), 0);
+  int n = 0;
+  EXPECT_EQ(ridid::sscanf("\r5", "\r%d", &n), 1);
+  EXPECT_EQ(n, 5);
+  EXPECT_EQ(ridid::sscanf("5", "\r%d", &n), 0);
 }
 
 TEST_F(ScanfEngine, IntegerBasesAndWrapping) {
