@@ -44,11 +44,9 @@ int resolve_path(const std::string& root, const std::string& cwd,
   if (path.empty()) return -2;
   std::vector<std::string> comps;
   std::deque<std::string> todo;
-  if (path[0] != '/') {
-    std::deque<std::string> base;
-    split(cwd, base, false);
-    comps.assign(base.begin(), base.end());
-  }
+  // The working directory is resolved again too: the host may have put a
+  // link where it was.
+  if (path[0] != '/') split(cwd, todo, false);
   split(path, todo, false);
   int links = 0;
   while (!todo.empty()) {

@@ -454,6 +454,26 @@ TEST(Paths, NothingResolvesOutsideTheRoot) {
   EXPECT_EQ(slurp_text(outer / "secret.txt"), "SECRET");
 }
 
+TEST(Paths, AWorkingDirectoryTurnedIntoALinkIsFollowedInsideTheRoot) {
+  TempDir outer;
+  const std::string root = outer / "root";
+  mkdir(root.c_str(), 0755);
+  mkdir((root + "/d").c_str(), 0755);
+  spit(outer / "secret.txt", "SECRET");
+  auto c = quiet(root);
+  c.service_hook = [&](ridemu::ServiceCall& call) {
+    // After the chdir, the host puts a link to the outside where /d was.
+    if (call.nr == 4 && rmdir((root + "/d").c_str()) == 0)
+      symlink(outer.path.c_str(), (root + "/d").c_str());
+  };
+  const auto o = ops({std::string("d"), std::string("/d"), std::string("c"),
+                      std::string("secret.txt")},
+                     c);
+  EXPECT_EQ(results(o, 95), (std::vector<int32_t>{0}));
+  EXPECT_EQ(results(o, 4), (std::vector<int32_t>{-2}));
+  EXPECT_EQ(o.console, "");
+}
+
 TEST(Files, WritefileIsAtomicAndFailuresKeepTheOldFile) {
   TempDir root;
   spit(root / "keep.txt", "old");
@@ -694,11 +714,10 @@ TEST(Spawn, ChildRunsToCompletionAndWaitpidReportsIt) {
 
 // ---------------------------------------------------------------- trace
 
-TEST(Trace, OneJsonLinePerTrapAndInstructionCount) {
+TEST(Trace, OneJsonLinePerTrap) {
   TempDir dir;
   auto c = quiet(dir.path);
   c.trace_file = dir / "trace.jsonl";
-  c.count = true;
   const auto o = ops({std::string("w"), std::string("/q\"\n\\.txt"), std::string("x"),
                       std::string("K"), std::string("e"), std::string("3")},
                      c);
@@ -714,13 +733,6 @@ TEST(Trace, OneJsonLinePerTrapAndInstructionCount) {
   EXPECT_NE(lines[2].find("\"nr\":2,"), std::string::npos);
   EXPECT_NE(lines[2].find("\"status\":3}"), std::string::npos);
   for (size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i], o.trace[i].json);
-  EXPECT_GT(o.instructions, 20u);
-
-  auto count = quiet();
-  count.count = true;
-  EXPECT_EQ(ridemu::run(image("count"), {std::string("count")}, count).instructions, 1004u);
-  count.count = false;
-  EXPECT_EQ(ridemu::run(image("count"), {std::string("count")}, count).instructions, 0u);
 }
 
 // ---------------------------------------------------------------- command
