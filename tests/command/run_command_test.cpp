@@ -250,7 +250,6 @@ TEST(RunProgram, JoinsArgumentsWithSingleSpaces) {
   EXPECT_EQ(line_sent({std::string("prog"), std::string(), std::string("x")}), "prog  x");
   EXPECT_EQ(line_sent({std::string("prog"), std::nullopt, std::string("x")}), "prog x");
   EXPECT_EQ(line_sent({std::string("prog"), std::string("x"), std::string()}), "prog x ");
-  EXPECT_EQ(line_sent({std::string("prog"), std::nullopt, std::nullopt}), "prog");
   // No quoting: an argument with spaces becomes several words of the line.
   EXPECT_EQ(line_sent({std::string("prog"), std::string("two words")}), "prog two words");
 }
