@@ -79,7 +79,8 @@ int resolve_path(const std::string& root, const std::string& cwd,
     if (!last && !S_ISDIR(st.st_mode)) return -20;  // ENOTDIR
   }
   out.guest = comps.empty() ? "/" : join("", comps);
-  out.host = comps.empty() ? root : join(root, comps);
+  // The root is "" when it is the host's own "/".
+  out.host = comps.empty() ? (root.empty() ? "/" : root) : join(root, comps);
   return 0;
 }
 

@@ -474,6 +474,14 @@ TEST(Paths, AWorkingDirectoryTurnedIntoALinkIsFollowedInsideTheRoot) {
   EXPECT_EQ(o.console, "");
 }
 
+TEST(Paths, TheHostsOwnRootCanBeTheGuestRoot) {
+  const auto o = ops({std::string("d"), std::string("/"), std::string("c"), std::string("/"),
+                      std::string("d"), std::string("/tmp/..")},
+                     quiet("/"));
+  EXPECT_EQ(results(o, 95), (std::vector<int32_t>{0, 0}));
+  EXPECT_EQ(results(o, 4), (std::vector<int32_t>{-21}));
+}
+
 TEST(Files, WritefileIsAtomicAndFailuresKeepTheOldFile) {
   TempDir root;
   spit(root / "keep.txt", "old");
