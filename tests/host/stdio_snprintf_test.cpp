@@ -2,6 +2,7 @@
 #include "runtime_test.h"
 
 #include <algorithm>
+#include <cstdarg>
 #include <vector>
 
 namespace {
@@ -26,6 +27,15 @@ Formatted fmt64(const char* format, Args... args) {
 template <typename... Args>
 std::string f(const char* format, Args... args) {
   return fmt64(format, args...).text;
+}
+
+// The va_list front end, as a program would call it.
+int via_vsprintf(char* buffer, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = ridid::vsprintf(buffer, format, args);
+  va_end(args);
+  return n;
 }
 
 }  // namespace
@@ -110,6 +120,13 @@ TEST_F(SnprintfTest, SprintfPairStopsAt65536) {
   char small[16];
   EXPECT_EQ(ridid::sprintf(small, "%s-%d", "ab", -3), 5);
   EXPECT_STREQ(small, "ab--3");
+
+  // vsprintf has the same limit.
+  std::fill(buf.begin(), buf.end(), '#');
+  EXPECT_EQ(via_vsprintf(buf.data(), "%65534dZ%s", 1, "tail"), 65539);
+  EXPECT_EQ(buf[65534], 'Z');
+  EXPECT_EQ(buf[65535], '\0');
+  EXPECT_EQ(buf[65536], '#');
 }
 
 TEST_F(SnprintfTest, NumbersWithFlagsWidthAndPrecision) {

@@ -424,15 +424,17 @@ TEST_F(StreamsTest, SeekTellAndRewind) {
   EXPECT_EQ(ridid::ftell(f), 100);
   EXPECT_EQ(kdouble::traps().size(), 1u);  // ftell asks no one
 
-  // whence passes through unchanged; a refusal changes nothing.
-  f->eof = 1;
-  kdouble::reset();
-  kdouble::script([](const kdouble::Trap&) { return -22; });
-  EXPECT_EQ(ridid::fseek(f, -3, 77), -1);
-  EXPECT_EQ(kdouble::traps()[0].ecx, static_cast<uint32_t>(-3));
-  EXPECT_EQ(kdouble::traps()[0].edx, 77u);
-  EXPECT_EQ(f->pos, 100);
-  EXPECT_EQ(ridid::feof(f), 1);
+  // whence passes through unchanged; a refusal, -1 included, changes nothing.
+  for (int answer : {-22, -1}) {
+    f->eof = 1;
+    kdouble::reset();
+    kdouble::script([answer](const kdouble::Trap&) { return answer; });
+    EXPECT_EQ(ridid::fseek(f, -3, 77), -1);
+    EXPECT_EQ(kdouble::traps()[0].ecx, static_cast<uint32_t>(-3));
+    EXPECT_EQ(kdouble::traps()[0].edx, 77u);
+    EXPECT_EQ(f->pos, 100);
+    EXPECT_EQ(ridid::feof(f), 1);
+  }
 
   // rewind seeks to 0 and clears both indicators, even when the seek fails.
   f->err = 1;
