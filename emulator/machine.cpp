@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -122,6 +123,68 @@ void hook_code(uc_engine*, uint64_t addr, uint32_t, void* user) {
 }
 
 void hook_nop(uc_engine*, uc_mem_type, uint64_t, int, int64_t, void*) {}
+
+// An instruction breakpoint set through DR7 brings the engine itself down, so
+// a write to a debug register (0F 23 after any prefixes) is a general
+// protection fault, as it is for a user program on the machine.
+void hook_debug_write(uc_engine* uc, uint64_t addr, uint32_t size, void* user) {
+  Process& p = *static_cast<Process*>(user);
+  uint8_t insn[15];
+  uint32_t n = 0;
+  while (n < std::min<uint32_t>(size, sizeof insn) &&
+         uc_mem_read(uc, addr + n, insn + n, 1) == UC_ERR_OK)
+    ++n;
+  const auto prefix = [](uint8_t b) {
+    return b == 0x26 || b == 0x2E || b == 0x36 || b == 0x3E || b == 0x64 || b == 0x65 ||
+           b == 0x66 || b == 0x67 || b == 0xF0 || b == 0xF2 || b == 0xF3;
+  };
+  uint32_t k = 0;
+  while (k < n && prefix(insn[k])) ++k;
+  if (k + 1 < n && insn[k] == 0x0F && insn[k + 1] == 0x23) {
+    const uint32_t eip = static_cast<uint32_t>(addr);
+    if (!p.fault) p.fault = "general protection fault" + at_eip(eip, eip);
+    uc_emu_stop(uc);
+  }
+}
+
+// Watches the instructions that may write a debug register: in code that
+// cannot change, those whose bytes hold 0F 23 at most 14 bytes in; writable
+// code whole.
+void watch_debug_writes(Process& p) {
+  const std::vector<Region>& rs = p.mem.regions;
+  for (size_t i = 0; i < rs.size();) {
+    if (!(rs[i].prot & UC_PROT_EXEC)) {
+      ++i;
+      continue;
+    }
+    // A run of adjacent executable mappings: an instruction may cross them.
+    const uint32_t begin = rs[i].begin;
+    bool writable = false;
+    size_t j = i;
+    do writable |= (rs[j].prot & UC_PROT_WRITE) != 0;
+    while (++j < rs.size() && (rs[j].prot & UC_PROT_EXEC) && rs[j].begin == rs[j - 1].end);
+    const uint32_t end = rs[j - 1].end;
+    i = j;
+    std::vector<std::pair<uint32_t, uint32_t>> spots;  // [first, last] instruction starts
+    if (!writable) {
+      std::vector<uint8_t> code(end - begin);
+      uc_mem_read(p.uc, begin, code.data(), code.size());
+      for (uint32_t k = 0; k + 1 < code.size(); ++k) {
+        if (code[k] != 0x0F || code[k + 1] != 0x23) continue;
+        const uint32_t at = begin + k, first = at - std::min<uint32_t>(k, 14);
+        if (!spots.empty() && first <= spots.back().second + 1)
+          spots.back().second = at;
+        else
+          spots.emplace_back(first, at);
+      }
+    }
+    if (writable || spots.size() > 64) spots.assign(1, {begin, end - 1});
+    uc_hook h;
+    for (const auto& [first, last] : spots)
+      uc_hook_add(p.uc, &h, UC_HOOK_CODE, reinterpret_cast<void*>(hook_debug_write), &p,
+                  first, last);
+  }
+}
 
 int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
   ::remove(path);
@@ -317,6 +380,7 @@ int Machine::run_process(const Image& image,
               reinterpret_cast<void*>(hook_nop), &p, 0xFFFFFFFCull, 0xFFFFFFFFull);
   if (counting_)
     uc_hook_add(p.uc, &h, UC_HOOK_CODE, reinterpret_cast<void*>(hook_code), &p, 1, 0);
+  watch_debug_writes(p);
 
   uc_reg_write(p.uc, UC_X86_REG_ESP, &esp);
   // The x87 unit as after FNINIT: extended precision, round to nearest, all

@@ -249,6 +249,7 @@ TEST(Faults, EachFaultEndsTheGuestWithOneMessage) {
       {"h", "halt instruction at "},
       {"p", "port input instruction at "},
       {"y", "fast system call instruction at " + hex(symbol("at_syscall", img))},
+      {"g", "general protection fault at " + hex(symbol("at_debug", img))},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);

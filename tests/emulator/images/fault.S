@@ -2,7 +2,7 @@
  * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
  * x jump into data (not executable), u ud2, d divide by zero, i int3,
  * n int 0x81, l endless loop, s stack overflow, h hlt, p port input (with an
- * _exit right after it), y syscall.
+ * _exit right after it), y syscall, g an instruction breakpoint set in DR7.
  * Without an argument it exits with status 0. */
   .section .text._start,"ax"
   .globl _start
@@ -39,6 +39,8 @@ _start:
   je f_port
   cmpb $'y', %al
   je f_syscall
+  cmpb $'g', %al
+  je f_debug
 done:
   movl $2, %eax
   xorl %ebx, %ebx
@@ -99,6 +101,13 @@ f_syscall:
   .globl at_syscall
 at_syscall:
   syscall
+  jmp done
+
+f_debug:
+  movl $1, %eax
+  .globl at_debug
+at_debug:
+  movl %eax, %dr7
   jmp done
 
   .data
