@@ -1,4 +1,6 @@
 // ridid-emu: runs a ridid image on the host. See README.md beside this file.
+#include <ftw.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +37,64 @@ std::string default_root() {
     if (access(root.c_str(), X_OK) == 0) return root;
   }
   return ".";
+}
+
+int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
+  std::remove(path);
+  return 0;
+}
+
+// The processor emulation itself gives up on a few instructions (in the
+// Unicorn version this is built with, a far call or jump through a
+// register aborts the process while the code is being translated, before
+// any hook of ours runs). So the guest runs in a child process: if that
+// child dies of a signal, the guest ends with a fault line like any other,
+// and its scratch root, made under a directory of ours, is removed.
+int run_isolated(const std::string& program,
+                 const std::vector<std::optional<std::string>>& guest_argv,
+                 const ridemu::Config& config) {
+  std::string holder;
+  if (config.scratch_root) {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ridid-run-XXXXXX";
+    if (mkdtemp(tmpl.data()) != nullptr) holder = tmpl;
+  }
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (!holder.empty()) setenv("TMPDIR", holder.c_str(), 1);
+    const ridemu::Outcome out = ridemu::run(program, guest_argv, config);
+    if (out.kind == ridemu::Outcome::Refused) {
+      if (out.status == ridemu::kStatusUsage)
+        std::fprintf(stderr, "ridid-emu: %s\n", out.message.c_str());
+      else
+        std::fprintf(stderr, "ridid-emu: %s: %s\n", program.c_str(), out.message.c_str());
+    }
+    if (config.count)
+      std::fprintf(stderr, "instructions: %llu\n",
+                   static_cast<unsigned long long>(out.instructions));
+    std::fflush(nullptr);
+    _exit(out.status);
+  }
+  int status = ridemu::kStatusUsage;
+  if (child < 0) {
+    std::fprintf(stderr, "ridid-emu: cannot start the guest: %s\n", std::strerror(errno));
+  } else {
+    int raw = 0;
+    while (waitpid(child, &raw, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(raw)) {
+      status = WEXITSTATUS(raw);
+    } else {
+      std::fprintf(stderr,
+                   "ridid-emu: guest fault: the processor emulation failed on the guest's code "
+                   "(signal %d)\n",
+                   WIFSIGNALED(raw) ? WTERMSIG(raw) : 0);
+      status = ridemu::kStatusFault;
+    }
+  }
+  if (!holder.empty()) nftw(holder.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  return status;
 }
 
 int usage_error(const std::string& what) {
@@ -106,15 +166,5 @@ int main(int argc, char** argv) {
   guest_argv.push_back(slash == std::string::npos ? program : program.substr(slash + 1));
   for (int k = i + 1; k < argc; ++k) guest_argv.push_back(std::string(argv[k]));
 
-  const ridemu::Outcome out = ridemu::run(program, guest_argv, config);
-  if (out.kind == ridemu::Outcome::Refused) {
-    if (out.status == ridemu::kStatusUsage)
-      std::fprintf(stderr, "ridid-emu: %s\n", out.message.c_str());
-    else
-      std::fprintf(stderr, "ridid-emu: %s: %s\n", program.c_str(), out.message.c_str());
-  }
-  if (config.count)
-    std::fprintf(stderr, "instructions: %llu\n",
-                 static_cast<unsigned long long>(out.instructions));
-  return out.status;
+  return run_isolated(program, guest_argv, config);
 }

@@ -775,6 +775,13 @@ TEST(Command, ExitStatusesAndMessages) {
   EXPECT_EQ(c.err, "ridid-emu: guest fault: unmapped read at 0x00000010 (eip " +
                        hex(symbol("at_read", image("fault"))) + ")\n");
 
+  // An instruction the processor emulation itself cannot handle ends the
+  // guest with a fault too, not the emulator.
+  c = command("--scratch-root " + image("fault") + " f", dir.path);
+  EXPECT_EQ(c.status, 139);
+  EXPECT_NE(c.err.find("ridid-emu: guest fault: the processor emulation failed"), std::string::npos)
+      << c.err;
+
   c = command("--scratch-root --max-instructions 1000 " + image("fault") + " l", dir.path);
   EXPECT_EQ(c.status, 139);
   EXPECT_EQ(c.err.rfind("ridid-emu: guest fault: instruction budget exceeded at ", 0), 0u);
@@ -819,6 +826,9 @@ TEST(Command, ExitStatusesAndMessages) {
   EXPECT_EQ(c.status, 0);
   EXPECT_EQ(c.out, "/\n");
   c = command("--scratch-root " + image("fault") + " w", dir.path, "TMPDIR=" + (dir / "tmp"));
+  EXPECT_EQ(c.status, 139);
+  EXPECT_TRUE(listing(dir / "tmp").empty());
+  c = command("--scratch-root " + image("fault") + " f", dir.path, "TMPDIR=" + (dir / "tmp"));
   EXPECT_EQ(c.status, 139);
   EXPECT_TRUE(listing(dir / "tmp").empty());
 }

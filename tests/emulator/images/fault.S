@@ -2,7 +2,9 @@
  * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
  * x jump into data (not executable), u ud2, d divide by zero, i int3,
  * n int 0x81, l endless loop, s stack overflow, h hlt, p port input (with an
- * _exit right after it), y syscall, g an instruction breakpoint set in DR7.
+ * _exit right after it), y syscall, g an instruction breakpoint set in DR7,
+ * f a far call through a register (an encoding the processor emulation
+ * cannot translate).
  * Without an argument it exits with status 0. */
   .section .text._start,"ax"
   .globl _start
@@ -41,6 +43,8 @@ _start:
   je f_syscall
   cmpb $'g', %al
   je f_debug
+  cmpb $'f', %al
+  je f_far
 done:
   movl $2, %eax
   xorl %ebx, %ebx
@@ -108,6 +112,10 @@ f_debug:
   .globl at_debug
 at_debug:
   movl %eax, %dr7
+  jmp done
+
+f_far:
+  .byte 0xff, 0xd8   /* lcall *%eax: no memory operand, no meaning */
   jmp done
 
   .data
