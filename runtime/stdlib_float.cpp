@@ -53,19 +53,25 @@ long double scale_binary(long double v, long long steps) {
 // A fraction of more than FRACTION_STEPS digits. Accumulating all of them
 // would pass the format's range and scaling back would then leave infinity,
 // so only the first significant digits are taken; the rest cannot reach
-// the result. *places gets the count of places those digits reach (the
+// the result, and neither can zeros at the end of those. *places gets the count of places those digits reach (the
 // leading zeros included), each worth one step (four for hex).
 const char* read_long_fraction(const char* p, int hex, long double* f, long long* places) {
   long double weight = hex ? 16.0L : 10.0L;
   long double v = 0.0L;
   long long n = 0;
   int taken = 0;
+  int zeros = 0;  // zeros taken but not applied: at the end they add nothing
   for (; *p == '0'; ++p) ++n;
   for (int d; (d = digit_value(*p, hex)) >= 0; ++p) {
     if (taken == LONG_FRACTION_DIGITS) continue;
+    ++taken;
+    if (d == 0) {
+      ++zeros;
+      continue;
+    }
+    for (; zeros > 0; --zeros, ++n) v = v * weight;
     v = v * weight;
     v = v + d;
-    ++taken;
     ++n;
   }
   *f = v;

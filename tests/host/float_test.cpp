@@ -182,6 +182,10 @@ TEST_F(FloatParse, LongFractionsKeepTheirValue) {
   EXPECT_EQ(ld(back.c_str()).v, 1.0L);
   std::string five = "-0." + std::string(1100, '0') + "5e1101";
   EXPECT_EQ(ld(five.c_str()).v, -5.0L);
+  // Zeros at the end of a long fraction add nothing, not even rounding.
+  EXPECT_EQ(ld(("0.5" + std::string(2000, '0')).c_str()).v, 0.5L);
+  EXPECT_EQ(ld(("3.25" + std::string(1100, '0') + "e2").c_str()).v, 325.0L);
+  EXPECT_EQ(ld(("0x0.8" + std::string(1100, '0')).c_str()).v, 0.5L);
   std::string small = "2." + std::string(1100, '0') + "1e-10";
   EXPECT_TRUE(near(ld(small.c_str()).v, 2e-10L, 1e-18L));
 
