@@ -56,9 +56,11 @@ demo() {
 
   echo
   echo "== a program built through the installed SDK"
-  cmake --install "$build" --prefix "$build/sdk" >/dev/null
+  local sdk
+  sdk=$(cd "$build" && pwd)/sdk
+  cmake --install "$build" --prefix "$sdk" >/dev/null
   cmake -S examples/sdk-demo -B "$build/sdk-demo" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$build/sdk/share/ridid/cmake/ridid-toolchain.cmake" >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$sdk/share/ridid/cmake/ridid-toolchain.cmake" >/dev/null
   cmake --build "$build/sdk-demo" >/dev/null
   show "$build/sdk/bin/ridid-emu" "$build/sdk-demo/hello" from the SDK
 }
