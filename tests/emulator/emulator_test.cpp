@@ -371,8 +371,8 @@ TEST(Services, SleepReallySleepsUnlessTurnedOff) {
   auto c = quiet();
   auto t0 = std::chrono::steady_clock::now();
   ops({std::string("t"), std::string("t"), std::string("t"), std::string("t"),
-       std::string("t")}, c);  // 1 s if it slept
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+       std::string("t")}, c);  // 1 s if it slept; the margin is for a loaded machine
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
   c.sleep = true;
   t0 = std::chrono::steady_clock::now();
   const auto o = ops({std::string("t")}, c);
@@ -384,7 +384,7 @@ TEST(Services, SleepReallySleepsUnlessTurnedOff) {
   t0 = std::chrono::steady_clock::now();
   const auto late = ops({std::string("t"), std::string("t"), std::string("t"),
                          std::string("t"), std::string("t")}, c);
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(600));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(900));
   EXPECT_EQ(late.kind, ridemu::Outcome::Faulted);
   EXPECT_EQ(late.message.rfind("time limit exceeded", 0), 0u) << late.message;
 }
