@@ -137,7 +137,7 @@ int vfprintf(FILE* stream, const char* format, __builtin_va_list args) {
     }
 
     char conv = *p;
-    if (conv == '\0') break;  // an incomplete specification writes nothing
+    if (conv == '\0') break;  // an unfinished directive writes nothing
     ++p;
 
     int written = 0;

@@ -28,7 +28,7 @@ inline void put_run(Out* out, char c, unsigned int count) {
   for (unsigned int i = 0; i < count; ++i) put(out, c);
 }
 
-struct Spec {
+struct Directive {
   bool left;
   bool zero;
   bool plus;
@@ -36,14 +36,14 @@ struct Spec {
   int precision;  // -1: none
 };
 
-void render_number(Out* out, const Spec& spec, char conv, unsigned int word) {
+void render_number(Out* out, const Directive& dir, char conv, unsigned int word) {
   char sign = 0;
   unsigned int magnitude = word;
   if (conv == 'd' || conv == 'i') {
     if ((int)word < 0) {
       sign = '-';
       magnitude = 0u - word;
-    } else if (spec.plus) {
+    } else if (dir.plus) {
       sign = '+';
     }
   }
@@ -54,18 +54,18 @@ void render_number(Out* out, const Spec& spec, char conv, unsigned int word) {
   snbuf_render_unsigned(digits, &count, magnitude, base, conv == 'X');
 
   unsigned int zeros = 0;
-  if (spec.precision > count) zeros = (unsigned int)(spec.precision - count);
+  if (dir.precision > count) zeros = (unsigned int)(dir.precision - count);
   // Unsigned: a precision near 2^31 plus a sign must not overflow.
   unsigned int total = (unsigned int)count + zeros + (sign != 0 ? 1u : 0u);
   unsigned int pad = 0;
-  if (spec.width > 0 && (unsigned int)spec.width > total) pad = (unsigned int)spec.width - total;
+  if (dir.width > 0 && (unsigned int)dir.width > total) pad = (unsigned int)dir.width - total;
 
-  if (spec.left) {
+  if (dir.left) {
     if (sign != 0) put(out, sign);
     put_run(out, '0', zeros);
     for (int i = 0; i < count; ++i) put(out, digits[i]);
     put_run(out, ' ', pad);
-  } else if (spec.zero && spec.precision < 0) {
+  } else if (dir.zero && dir.precision < 0) {
     if (sign != 0) put(out, sign);
     put_run(out, '0', pad);
     for (int i = 0; i < count; ++i) put(out, digits[i]);
@@ -88,13 +88,13 @@ void render_pointer(Out* out, unsigned int word) {
 
 // Strings pad on the left only: the left-justify flag turns the width's
 // sign around instead of moving the padding.
-void render_string(Out* out, const Spec& spec, const char* s) {
+void render_string(Out* out, const Directive& dir, const char* s) {
   if (s == NULL) s = "(null)";
   unsigned int len = 0;
   while (s[len] != '\0') ++len;
-  if ((unsigned int)spec.precision <= len) len = (unsigned int)spec.precision;
+  if ((unsigned int)dir.precision <= len) len = (unsigned int)dir.precision;
 
-  int width = spec.left ? (int)(0u - (unsigned int)spec.width) : spec.width;
+  int width = dir.left ? (int)(0u - (unsigned int)dir.width) : dir.width;
   if ((int)len < width) put_run(out, ' ', (unsigned int)width - len);
   for (unsigned int i = 0; i < len; ++i) put(out, s[i]);
 }
@@ -137,28 +137,28 @@ int vsnprintf(char* buffer, size_t size, const char* format, __builtin_va_list a
     ++p;
     if (*p == '\0') break;
 
-    Spec spec = {false, false, false, 0, -1};
+    Directive dir = {false, false, false, 0, -1};
     for (;; ++p) {
-      if (*p == '-') spec.left = true;
-      else if (*p == '0') spec.zero = true;
-      else if (*p == '+') spec.plus = true;
+      if (*p == '-') dir.left = true;
+      else if (*p == '0') dir.zero = true;
+      else if (*p == '+') dir.plus = true;
       else break;
     }
 
     if (*p == '*') {
-      spec.width = __builtin_va_arg(args, int);
+      dir.width = __builtin_va_arg(args, int);
       ++p;
     } else {
-      spec.width = format_parse_number(&p);
+      dir.width = format_parse_number(&p);
     }
 
     if (*p == '.') {
       ++p;
       if (*p == '*') {
-        spec.precision = __builtin_va_arg(args, int);
+        dir.precision = __builtin_va_arg(args, int);
         ++p;
       } else {
-        spec.precision = format_parse_number(&p);
+        dir.precision = format_parse_number(&p);
       }
     }
 
@@ -186,13 +186,13 @@ int vsnprintf(char* buffer, size_t size, const char* format, __builtin_va_list a
       case 'u':
       case 'x':
       case 'X':
-        render_number(&out, spec, conv, __builtin_va_arg(args, unsigned int));
+        render_number(&out, dir, conv, __builtin_va_arg(args, unsigned int));
         break;
       case 'p':
         render_pointer(&out, (unsigned int)(unsigned long)__builtin_va_arg(args, void*));
         break;
       case 's':
-        render_string(&out, spec, __builtin_va_arg(args, const char*));
+        render_string(&out, dir, __builtin_va_arg(args, const char*));
         break;
       default:
         // Outside the grammar: the byte comes out as text, after a "%".

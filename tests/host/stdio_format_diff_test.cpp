@@ -59,32 +59,32 @@ class Generator {
   }
 
   // Width: absent, digits or * with a value of 0 or more.
-  void width(Case* c, std::string* spec) {
+  void width(Case* c, std::string* directive) {
     switch (pick(0, 2)) {
       case 1:
-        *spec += std::to_string(pick(1, 24));
+        *directive += std::to_string(pick(1, 24));
         break;
       case 2:
-        *spec += '*';
+        *directive += '*';
         push(c, static_cast<uint32_t>(pick(0, 24)));
         break;
     }
   }
 
   // Precision: absent (-1), digits, a lone point, or * with any small value.
-  int precision(Case* c, std::string* spec) {
+  int precision(Case* c, std::string* directive) {
     switch (pick(0, 3)) {
       case 1: {
         int p = pick(0, 14);
-        *spec += "." + std::to_string(p);
+        *directive += "." + std::to_string(p);
         return p;
       }
       case 2:
-        *spec += '.';
+        *directive += '.';
         return 0;
       case 3: {
         int p = pick(-3, 14);
-        *spec += ".*";
+        *directive += ".*";
         push(c, static_cast<uint32_t>(p));
         return p;
       }
@@ -96,7 +96,7 @@ class Generator {
     static const char stream_convs[] = "diuxsc%";
     static const char string_convs[] = "diuxXsc%";
     char conv = stream_ ? stream_convs[pick(0, 6)] : string_convs[pick(0, 7)];
-    std::string spec = "%";
+    std::string directive = "%";
     if (conv == '%') {
       c->format += "%%";
       return;
@@ -107,33 +107,33 @@ class Generator {
       return;
     }
     if (conv == 's') {
-      width(c, &spec);
-      precision(c, &spec);
-      c->format += spec + 's';
+      width(c, &directive);
+      precision(c, &directive);
+      c->format += directive + 's';
       push(c, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(kStrings[pick(0, 5)])));
       return;
     }
     if (!stream_) {
       int flags = pick(0, 3);
-      for (int i = 0; i < flags; ++i) spec += "-0+"[pick(0, 2)];
+      for (int i = 0; i < flags; ++i) directive += "-0+"[pick(0, 2)];
     }
-    width(c, &spec);
-    int prec = precision(c, &spec);
+    width(c, &directive);
+    int prec = precision(c, &directive);
     bool wide = false;
     switch (pick(0, 3)) {
       case 1:
-        spec += 'l';
+        directive += 'l';
         break;
       case 2:
         if (stream_) {
-          spec += "ll";
+          directive += "ll";
           wide = true;
         } else {
-          spec += 'z';
+          directive += 'z';
         }
         break;
     }
-    c->format += spec + conv;
+    c->format += directive + conv;
     uint32_t low = value();
     uint32_t high = wide ? value() : 0;
     if (prec == 0 && low == 0 && high == 0) low = 1;  // the engines print 0 here, C prints nothing

@@ -270,7 +270,7 @@ TEST_F(SnprintfTest, BytesOutsideTheGrammarAreText) {
   EXPECT_EQ(f("%lls", "x"), "x");
 }
 
-TEST_F(SnprintfTest, IncompleteSpecificationsEndTheOutput) {
+TEST_F(SnprintfTest, UnfinishedDirectivesEndTheOutput) {
   for (const char* format : {"a%", "a%-", "a%5", "a%.", "a%l", "a%ll", "a%z", "a%+0-", "a%*", "a%.*", "a%5.3l"}) {
     Formatted r = fmt64(format, 9, 9);
     EXPECT_EQ(r.text, "a") << format;
