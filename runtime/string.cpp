@@ -104,12 +104,7 @@ char* strncpy(char* dst, const char* src, size_t n) {
 char* strcat(char* dst, const char* src) {
   // A low destination other than null is no place to write: leave it be.
   if (is_low(dst)) return dst;
-  if (!src) return dst;
-  char* d = dst + strlen(dst);
-  while ((*d = *src) != 0) {
-    ++d;
-    ++src;
-  }
+  if (src) strcpy(dst + strlen(dst), src);
   return dst;
 }
 
@@ -164,7 +159,7 @@ void* memmove(void* dst, const void* src, size_t n) {
   unsigned char* d = static_cast<unsigned char*>(dst);
   const unsigned char* s = static_cast<const unsigned char*>(src);
   if (d < s) {
-    for (size_t i = 0; i < n; ++i) d[i] = s[i];
+    memcpy(dst, src, n);
   } else {
     while (n > 0) {
       --n;
