@@ -102,6 +102,12 @@ extern FILE g_stderr RIDID_C_NAME(g_stderr);
  * -1 otherwise. */
 int file_write_bytes(FILE* stream, const void* data, size_t count) RIDID_C_NAME(file_write_bytes);
 
+/* Adds a read's byte count to the stream's position counter, a 32-bit
+ * count that wraps past 2^31 - 1 instead of overflowing. */
+inline void file_count_read(FILE* stream, int got) {
+  stream->pos = (int)((unsigned int)stream->pos + (unsigned int)got);
+}
+
 /* Digits of value in base 10 or 16, most significant first, no terminator;
  * *count gets their number (at least 1). */
 void snbuf_render_unsigned(char* digits, int* count, unsigned int value, unsigned int base, int upper)

@@ -24,9 +24,6 @@ FILE* new_record(int kind) {
 // repositioned, never reported by ftell, never closed by fclose.
 inline bool own_descriptor(const FILE* f) { return f->kind == FILE_FD && f->fd >= 3; }
 
-// pos is a 32-bit counter: past 2^31 - 1 it wraps rather than overflows.
-inline void advance(FILE* f, int got) { f->pos = (int)((unsigned int)f->pos + (unsigned int)got); }
-
 }  // namespace
 
 FILE* fopen(const char* path, const char* mode) {
@@ -112,7 +109,7 @@ size_t fread(void* ptr, size_t size, size_t nmemb, FILE* stream) {
     stream->eof = 1;
     return 0;
   }
-  advance(stream, got);
+  file_count_read(stream, got);
   // A short read counts as the end of the file.
   if ((size_t)got < total) stream->eof = 1;
   return (size_t)got / size;
@@ -126,7 +123,7 @@ int fgetc(FILE* stream) {
     stream->eof = 1;
     return -1;
   }
-  advance(stream, got);
+  file_count_read(stream, got);
   return c;
 }
 

@@ -160,7 +160,7 @@ int read_byte(FILE* stream, char* c) {
     stream->eof = 1;
     return READ_END;
   }
-  stream->pos = static_cast<int>(static_cast<unsigned int>(stream->pos) + static_cast<unsigned int>(r));
+  file_count_read(stream, r);
   return r == 1 ? READ_BYTE : READ_ODD;
 }
 
