@@ -204,15 +204,33 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
     auto it = p.fds.find(static_cast<int>(fd));
     return it == p.fds.end() ? nullptr : it->second.get();
   };
+  // The count bytes the guest hands over at addr: -22 for a count with the
+  // top bit set, -14 for memory it cannot read.
+  const auto guest_bytes = [&](uint32_t addr, uint32_t count, std::vector<uint8_t>& data) {
+    if (static_cast<int32_t>(count) < 0) return EINVAL_;
+    if (!p.mem.check(addr, count, UC_PROT_READ)) return EFAULT_;
+    data.resize(count);
+    p.mem.read(addr, data.data(), count);
+    return 0;
+  };
+  // Where a whole-file store goes: a path that is neither a named pipe nor
+  // a directory.
+  const auto store_target = [&](uint32_t path, Resolved& r) {
+    int32_t e = path_arg(p, path, true, r, rec);
+    if (e) return e;
+    if (fifos_.count(r.guest)) return EINVAL_;
+    struct stat st;
+    if (r.guest == "/" || (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
+      return EISDIR_;
+    return 0;
+  };
   switch (c.nr) {
     case 1: {  // write(fd, buf, count)
       OpenFile* f = find(c.ebx);
       if (!f || !f->can_write) return EBADF_;
-      if (static_cast<int32_t>(c.edx) < 0) return EINVAL_;
-      if (c.edx == 0) return 0;
-      if (!p.mem.check(c.ecx, c.edx, UC_PROT_READ)) return EFAULT_;
-      std::vector<uint8_t> data(c.edx);
-      p.mem.read(c.ecx, data.data(), c.edx);
+      std::vector<uint8_t> data;
+      if (int32_t e = guest_bytes(c.ecx, c.edx, data)) return e;
+      if (data.empty()) return 0;
       switch (f->kind) {
         case OpenFile::Console:
           if (c.edx == 4 && data[0] == 0xFF) {
@@ -334,17 +352,10 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
       return stdin_read(&b, 1) == 1 ? b : -1;
     }
     case 21: {  // writefile(path, buf, count)
-      if (static_cast<int32_t>(c.edx) < 0) return EINVAL_;
-      if (!p.mem.check(c.ecx, c.edx, UC_PROT_READ)) return EFAULT_;
+      std::vector<uint8_t> data;
+      if (int32_t e = guest_bytes(c.ecx, c.edx, data)) return e;
       Resolved r;
-      int32_t e = path_arg(p, c.ebx, true, r, rec);
-      if (e) return e;
-      if (fifos_.count(r.guest)) return EINVAL_;
-      struct stat st;
-      if (r.guest == "/" || (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-        return EISDIR_;
-      std::vector<uint8_t> data(c.edx);
-      p.mem.read(c.ecx, data.data(), c.edx);
+      if (int32_t e = store_target(c.ebx, r)) return e;
       std::string temp;
       const int fd = make_temp(r.host, temp);
       if (fd < 0) return fd;
@@ -405,12 +416,7 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
     }
     case 53: {  // zoror_stream_begin(path)
       Resolved r;
-      int32_t e = path_arg(p, c.ebx, true, r, rec);
-      if (e) return e;
-      if (fifos_.count(r.guest)) return EINVAL_;
-      struct stat st;
-      if (r.guest == "/" || (lstat(r.host.c_str(), &st) == 0 && S_ISDIR(st.st_mode)))
-        return EISDIR_;
+      if (int32_t e = store_target(c.ebx, r)) return e;
       if (streams_.size() >= kMaxStreams) return EMFILE_;
       Stream s;
       s.owner = p.pid;
@@ -424,10 +430,8 @@ int32_t Machine::dispatch(Process& p, ServiceCall& c, TraceRecord& rec) {
     case 54: {  // zoror_stream_write(handle, buf, count)
       auto it = streams_.find(static_cast<int>(c.ebx));
       if (it == streams_.end() || it->second.owner != p.pid) return EBADF_;
-      if (static_cast<int32_t>(c.edx) < 0) return EINVAL_;
-      if (!p.mem.check(c.ecx, c.edx, UC_PROT_READ)) return EFAULT_;
-      std::vector<uint8_t> data(c.edx);
-      p.mem.read(c.ecx, data.data(), c.edx);
+      std::vector<uint8_t> data;
+      if (int32_t e = guest_bytes(c.ecx, c.edx, data)) return e;
       if (!write_all(it->second.fd, data.data(), data.size())) return -5;
       return static_cast<int32_t>(c.edx);
     }
