@@ -159,6 +159,10 @@ class Machine {
  private:
   friend struct Services;
   int32_t run_line(Process& p, const std::string& line, int depth, int& status);
+  // Reads, checks and runs the image at a resolved host path as a child of
+  // p: its status, or a negative error when it could not be started.
+  int run_child(Process& p, const std::string& host,
+                const std::vector<std::optional<std::string>>& argv, int depth, int& pid);
   int32_t dispatch(Process& p, ServiceCall& call, TraceRecord& rec);
   int alloc_fd(Process& p, std::shared_ptr<OpenFile> f, int lowest = 0);
   int32_t path_arg(Process& p, uint32_t ptr, bool follow, Resolved& r, TraceRecord& rec);

@@ -598,17 +598,23 @@ int32_t Machine::run_line(Process& p, const std::string& line, int depth, int& s
     return 0;
   }
 
-  std::vector<uint8_t> bytes;
-  if (!read_host_file(found.host, kMaxImageFile, bytes).empty()) return -13;
-  Image image;
-  if (!parse_image(std::move(bytes), image).empty()) return ENOEXEC_;
   std::vector<std::optional<std::string>> argv(words.begin(), words.end());
   int pid = 0;
-  std::string fault;
-  const int st = run_process(image, argv, p.cwd, depth, pid, fault);
+  const int st = run_child(p, found.host, argv, depth, pid);
   if (st < 0) return st;
   status = st;
   return 0;
+}
+
+int Machine::run_child(Process& p, const std::string& host,
+                       const std::vector<std::optional<std::string>>& argv, int depth,
+                       int& pid) {
+  std::vector<uint8_t> bytes;
+  if (!read_host_file(host, kMaxImageFile, bytes).empty()) return -13;
+  Image image;
+  if (!parse_image(std::move(bytes), image).empty()) return ENOEXEC_;
+  std::string fault;
+  return run_process(image, argv, p.cwd, depth, pid, fault);
 }
 
 int32_t Machine::finish_spawn(Process& p, TraceRecord& rec, int& status) {
@@ -640,13 +646,8 @@ int32_t Machine::finish_spawn(Process& p, TraceRecord& rec, int& status) {
   e = resolve_path(root, p.cwd, path, true, r);
   if (e) return e;
   if (!is_regular(r.host)) return ENOENT_;
-  std::vector<uint8_t> bytes;
-  if (!read_host_file(r.host, kMaxImageFile, bytes).empty()) return -13;
-  Image image;
-  if (!parse_image(std::move(bytes), image).empty()) return ENOEXEC_;
   int pid = 0;
-  std::string fault;
-  const int st = run_process(image, argv, p.cwd, p.depth + 1, pid, fault);
+  const int st = run_child(p, r.host, argv, p.depth + 1, pid);
   if (st < 0) return st;
   p.children[pid] = st;
   status = st;

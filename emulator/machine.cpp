@@ -193,6 +193,10 @@ int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
 
 }  // namespace
 
+void remove_tree(const std::string& dir) {
+  nftw(dir.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
 OpenFile::~OpenFile() {
   if (host_fd >= 0) ::close(host_fd);
 }
@@ -265,7 +269,7 @@ Machine::~Machine() {
     drop_temp(s.fd, s.temp);
   }
   if (trace_file_) std::fclose(trace_file_);
-  if (!scratch_.empty()) nftw(scratch_.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  if (!scratch_.empty()) remove_tree(scratch_);
 }
 
 void Machine::count_instruction(Process& p, uint32_t eip) {
@@ -453,36 +457,26 @@ int Machine::run_process(const Image& image,
 
 Outcome Machine::run_top(const std::string& path,
                          const std::vector<std::optional<std::string>>& argv) {
-  if (!setup_error.empty()) {
+  const auto refuse = [&](int status, const std::string& why) {
     outcome_.kind = Outcome::Refused;
-    outcome_.status = kStatusUsage;
-    outcome_.message = setup_error;
+    outcome_.status = status;
+    outcome_.message = why;
     return std::move(outcome_);
-  }
+  };
+  if (!setup_error.empty()) return refuse(kStatusUsage, setup_error);
   std::vector<uint8_t> bytes;
   std::string why = read_host_file(path, kMaxImageFile, bytes);
-  if (!why.empty()) {
-    outcome_.kind = Outcome::Refused;
-    outcome_.status = kStatusNoImage;
-    outcome_.message = why;
-    return std::move(outcome_);
-  }
+  if (!why.empty()) return refuse(kStatusNoImage, why);
   Image image;
   why = parse_image(std::move(bytes), image);
-  if (!why.empty()) {
-    outcome_.kind = Outcome::Refused;
-    outcome_.status = kStatusRefused;
-    outcome_.message = why;
-    return std::move(outcome_);
-  }
+  if (!why.empty()) return refuse(kStatusRefused, why);
   int pid = 0;
   std::string fault;
   const int status = run_process(image, argv, "/", 0, pid, fault);
   outcome_.instructions = instructions_;
   if (status < 0) {
-    outcome_.kind = Outcome::Refused;
-    outcome_.status = kStatusRefused;
-    outcome_.message = status == -7 ? "argument list too long" : "cannot start the image";
+    return refuse(kStatusRefused,
+                  status == -7 ? "argument list too long" : "cannot start the image");
   } else if (!fault.empty()) {
     outcome_.kind = Outcome::Faulted;
     outcome_.status = kStatusFault;
@@ -517,4 +511,5 @@ Outcome run(const std::string& image,
 std::string check_image(const std::vector<uint8_t>& bytes) {
   return detail::check_image(bytes);
 }
+void remove_tree(const std::string& dir) { detail::remove_tree(dir); }
 }  // namespace ridemu

@@ -1,5 +1,4 @@
 // ridid-emu: runs a ridid image on the host. See README.md beside this file.
-#include <ftw.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -37,11 +36,6 @@ std::string default_root() {
     if (access(root.c_str(), X_OK) == 0) return root;
   }
   return ".";
-}
-
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-  std::remove(path);
-  return 0;
 }
 
 // The processor emulation itself gives up on a few instructions (in the
@@ -93,7 +87,7 @@ int run_isolated(const std::string& program,
       status = ridemu::kStatusFault;
     }
   }
-  if (!holder.empty()) nftw(holder.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+  if (!holder.empty()) ridemu::remove_tree(holder);
   return status;
 }
 

@@ -103,4 +103,8 @@ Outcome run(const std::string& image,
 // loaded, otherwise the reason it would be refused.
 std::string check_image(const std::vector<uint8_t>& bytes);
 
+// Removes a directory and everything below it, without following links
+// (what a scratch root is removed with).
+void remove_tree(const std::string& dir);
+
 }  // namespace ridemu
