@@ -14,14 +14,8 @@ namespace {
 enum { CASES = 100000, MAX_TEXT = 3000, SCAN_TEXT = 300, SLOTS = 8, SLOT_SIZE = 320 };
 const unsigned char GUARD = 0xA5;
 
-unsigned int g_state = 2463534242u;
-unsigned int next() {
-  g_state ^= g_state << 13;
-  g_state ^= g_state >> 17;
-  g_state ^= g_state << 5;
-  return g_state;
-}
-unsigned int below(unsigned int n) { return next() % n; }
+harness::Random g_random = {2463534242u};
+unsigned int below(unsigned int n) { return g_random.below(n); }
 char from(const char* set) { return set[below(static_cast<unsigned int>(strlen(set)))]; }
 
 char g_text[MAX_TEXT + 64];

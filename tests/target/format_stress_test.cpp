@@ -22,17 +22,10 @@ constexpr int kWords = 32;
 constexpr int kFull = 16384;
 constexpr unsigned char kGuard = 0xA5;
 
-unsigned int g_rng = 0x12345678u;
+harness::Random g_random = {0x12345678u};
 
-unsigned int next_random() {
-  // xorshift32
-  g_rng ^= g_rng << 13;
-  g_rng ^= g_rng >> 17;
-  g_rng ^= g_rng << 5;
-  return g_rng;
-}
-
-unsigned int below(unsigned int n) { return next_random() % n; }
+unsigned int next_random() { return g_random.next(); }
+unsigned int below(unsigned int n) { return g_random.below(n); }
 
 const char* const kStrings[] = {
     "", "a", "hello", "\x80\xff\x01 mixed",

@@ -80,6 +80,19 @@ inline void record_eq(long long got, long long want, const char* file, int line,
   }
 }
 
+// A small deterministic generator (xorshift32) for the stress tests: the
+// same seed gives the same cases on every run.
+struct Random {
+  unsigned int state;
+  unsigned int next() {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  }
+  unsigned int below(unsigned int n) { return next() % n; }
+};
+
 inline int finish() {
   out_number(g_passed);
   out(" passed, ");
