@@ -8,10 +8,13 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "ridid_services.h"
+
 // The runtime's trap primitive; the run request has no wrapper of its own.
 extern "C" int kernel_trap(int number, unsigned int ebx, unsigned int ecx, unsigned int edx);
 
-enum { SYS_RUN = 96, LINE_MAX = 191 };
+enum { RIDID_SERVICES(RIDID_SERVICE_ENUM) };
+enum { LINE_MAX = 191 };
 
 static const char USAGE[] =
     "Usage: run <program.kav|program.bin|program.flat|program.dura|script.shell> [args...]";

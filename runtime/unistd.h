@@ -8,6 +8,7 @@
 #define RIDID_UNISTD_H
 
 #include "ridid_abi.h"
+#include "ridid_services.h"
 
 #ifndef SEEK_SET
 #  define SEEK_SET 0
@@ -58,15 +59,7 @@ RIDID_END_DECLS
 namespace ridid {
 
 /* Service numbers of the ridid kernel. */
-enum {
-  SYS_WRITE = 1, SYS_EXIT = 2, SYS_READ = 3, SYS_OPEN = 4, SYS_CLOSE = 5,
-  SYS_GETKEY = 6, SYS_WRITEFILE = 21, SYS_USLEEP = 22, SYS_MKDIR = 49,
-  SYS_UNLINK = 50, SYS_RMDIR = 51, SYS_GETCWD = 52, SYS_STREAM_BEGIN = 53,
-  SYS_STREAM_WRITE = 54, SYS_STREAM_END = 55, SYS_CHDIR = 95, SYS_RUN = 96,
-  SYS_LSEEK = 110, SYS_PIPE = 124, SYS_MKFIFO = 125, SYS_DUP = 126,
-  SYS_DUP2 = 127, SYS_FD_SET_INHERIT = 128, SYS_FD_SET_STDIO = 129,
-  SYS_FD_SET_NONBLOCK = 130, SYS_SPAWN = 131, SYS_WAITPID = 132,
-};
+enum { RIDID_SERVICES(RIDID_SERVICE_ENUM) };
 
 /* The one place that traps into the kernel: int 0x80 with the service in EAX
  * and the arguments in EBX, ECX and EDX; the signed result comes back in EAX.
