@@ -10,7 +10,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 build=${BUILD_DIR:-build}
 
-packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev g++ g++-multilib
+packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev libcapstone-dev libdw-dev
+          nlohmann-json3-dev g++ g++-multilib
           googletest libgtest-dev binutils)
 
 install_missing() {

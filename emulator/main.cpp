@@ -1,4 +1,5 @@
 // ridid-emu: runs a ridid image on the host. See README.md beside this file.
+#include <getopt.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -7,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "ridemu.h"
@@ -15,40 +17,70 @@ namespace {
 
 const char kUsage[] =
     "usage: ridid-emu [options] PROGRAM [ARGS...]\n"
-    "  --root DIR            host directory that is the guest's /\n"
+    "Runs the ridid image PROGRAM (a host path) with ARGS.\n"
+    "  --root DIR            the host directory DIR is the guest's /; what the guest\n"
+    "                        writes stays there. Without --root the guest runs in a\n"
+    "                        fresh copy of the sample root, removed at exit, so\n"
+    "                        nothing it does reaches the installed files\n"
     "  --scratch-root        run in a fresh empty root, removed at exit\n"
-    "  --trace FILE          write one JSON line per trap to FILE\n"
-    "  --count               print 'instructions: N' on stderr at exit\n"
+    "  --trace FILE          one JSON line per trap to FILE (- for standard error)\n"
+    "  --strace              one line per trap on standard error, as strace writes\n"
+    "  --count               print 'instructions: N' on standard error at exit\n"
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
     "  --time-limit SECONDS  end the guest (a fault) after this much real time\n"
     "  --no-sleep            usleep returns at once\n"
-    "  --help                this text\n"
+    "  -h, --help            this text\n"
+    "  --version             the version\n"
+    "Options end at the first argument that does not start with '-', or at '--'.\n"
+    ".shell scripts are run by the run command (run.dura), not given here.\n"
     "exit status: the guest's exit status (low 8 bits); 139 guest fault;\n"
-    "126 image refused; 127 image not readable; 125 usage or host error\n";
+    "126 image refused; 127 image not readable; 124 arguments too long for the\n"
+    "stack; 125 usage or host error\n";
 
-std::string default_root() {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    std::string dir(self, static_cast<size_t>(n));
-    dir = dir.substr(0, dir.rfind('/'));
-    const std::string root = dir + "/../share/ridid/root";
-    if (access(root.c_str(), X_OK) == 0) return root;
-  }
-  return ".";
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "ridid-emu: %s; try 'ridid-emu --help'\n", what.c_str());
+  return ridemu::kStatusUsage;
+}
+
+// The sample root beside the program (<prefix>/share/ridid/root), or "".
+std::string sample_root() {
+  std::error_code ec;
+  const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return "";
+  const auto root = self.parent_path() / ".." / "share" / "ridid" / "root";
+  return std::filesystem::is_directory(root, ec) ? root.lexically_normal().string() : "";
+}
+
+bool parse_count(const char* text, uint64_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  if (!*text || *end || errno || text[0] == '-' || v == 0) return false;
+  out = v;
+  return true;
+}
+
+bool parse_seconds(const char* text, uint64_t& ms) {
+  char* end = nullptr;
+  errno = 0;
+  const double s = std::strtod(text, &end);
+  if (!*text || *end || errno || !(s > 0) || s > 1e9) return false;
+  ms = static_cast<uint64_t>(s * 1000 + 0.5);
+  if (ms == 0) ms = 1;
+  return true;
 }
 
 // The processor emulation itself gives up on a few instructions (in the
-// Unicorn version this is built with, a far call or jump through a
-// register aborts the process while the code is being translated, before
-// any hook of ours runs). So the guest runs in a child process: if that
-// child dies of a signal, the guest ends with a fault line like any other,
-// and its scratch root, made under a directory of ours, is removed.
+// Unicorn version this is built with, a far call or jump through a register
+// aborts the process while the code is being translated, before any callback
+// of ours runs). So the guest runs in a child process: if that child dies of
+// a signal, the guest ends with a fault line like any other, and its
+// temporary root, made under a directory of ours, is removed.
 int run_isolated(const std::string& program,
                  const std::vector<std::optional<std::string>>& guest_argv,
                  const ridemu::Config& config) {
   std::string holder;
-  if (config.scratch_root) {
+  if (config.scratch_root || config.copy_root) {
     const char* tmp = std::getenv("TMPDIR");
     std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ridid-run-XXXXXX";
     if (mkdtemp(tmpl.data()) != nullptr) holder = tmpl;
@@ -87,13 +119,11 @@ int run_isolated(const std::string& program,
       status = ridemu::kStatusFault;
     }
   }
-  if (!holder.empty()) ridemu::remove_tree(holder);
+  if (!holder.empty()) {
+    std::error_code ec;
+    std::filesystem::remove_all(holder, ec);
+  }
   return status;
-}
-
-int usage_error(const std::string& what) {
-  std::fprintf(stderr, "ridid-emu: %s\n%s", what.c_str(), kUsage);
-  return ridemu::kStatusUsage;
 }
 
 }  // namespace
@@ -101,64 +131,85 @@ int usage_error(const std::string& what) {
 int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
+  enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion };
+  static const option kOptions[] = {
+      {"root", required_argument, nullptr, kRoot},
+      {"scratch-root", no_argument, nullptr, kScratch},
+      {"trace", required_argument, nullptr, kTrace},
+      {"strace", no_argument, nullptr, kStrace},
+      {"count", no_argument, nullptr, kCount},
+      {"max-instructions", required_argument, nullptr, kMax},
+      {"time-limit", required_argument, nullptr, kTime},
+      {"no-sleep", no_argument, nullptr, kNoSleep},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kVersion},
+      {nullptr, 0, nullptr, 0},
+  };
   ridemu::Config config;
   bool root_given = false;
-  int i = 1;
-  for (; i < argc; ++i) {
-    const std::string a = argv[i];
-    const bool has_value = i + 1 < argc;
-    if (a == "--") {
-      ++i;
-      break;
-    } else if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--root") {
-      if (!has_value) return usage_error("--root needs a directory");
-      config.root = argv[++i];
-      root_given = true;
-    } else if (a == "--scratch-root") {
-      config.scratch_root = true;
-    } else if (a == "--trace") {
-      if (!has_value) return usage_error("--trace needs a file");
-      config.trace_file = argv[++i];
-    } else if (a == "--count") {
-      config.count = true;
-    } else if (a == "--max-instructions") {
-      if (!has_value) return usage_error("--max-instructions needs a number");
-      char* end = nullptr;
-      const char* text = argv[++i];
-      errno = 0;
-      const unsigned long long v = std::strtoull(text, &end, 10);
-      if (!*text || *end || errno || text[0] == '-' || v == 0)
-        return usage_error(std::string("bad instruction budget: ") + text);
-      config.max_instructions = v;
-    } else if (a == "--time-limit") {
-      if (!has_value) return usage_error("--time-limit needs a number of seconds");
-      char* end = nullptr;
-      const char* text = argv[++i];
-      errno = 0;
-      const double s = std::strtod(text, &end);
-      if (!*text || *end || errno || !(s > 0) || s > 1e9)
-        return usage_error(std::string("bad time limit: ") + text);
-      config.time_limit_ms = static_cast<uint64_t>(s * 1000 + 0.5);
-      if (config.time_limit_ms == 0) config.time_limit_ms = 1;
-    } else if (a == "--no-sleep") {
-      config.sleep = false;
-    } else if (a.size() > 1 && a[0] == '-') {
-      return usage_error("unknown option " + a);
-    } else {
-      break;
+  opterr = 0;  // the messages below say it in one line
+  for (;;) {
+    const int prev = optind;
+    // "+": options end at the first argument that is not one (the program).
+    const int c = getopt_long(argc, argv, "+:h", kOptions, nullptr);
+    if (c == -1) break;
+    const std::string given = prev < argc ? argv[prev] : "";
+    switch (c) {
+      case 'h':
+        std::fputs(kUsage, stdout);
+        return 0;
+      case kVersion:
+        std::printf("ridid-emu %s\n", RIDID_VERSION);
+        return 0;
+      case kRoot:
+        config.root = optarg;
+        root_given = true;
+        break;
+      case kScratch:
+        config.scratch_root = true;
+        break;
+      case kTrace:
+        config.trace_file = optarg;
+        break;
+      case kStrace:
+        config.strace_file = "-";
+        break;
+      case kCount:
+        config.count = true;
+        break;
+      case kMax:
+        if (!parse_count(optarg, config.max_instructions))
+          return usage_error(std::string("bad instruction budget: ") + optarg);
+        break;
+      case kTime:
+        if (!parse_seconds(optarg, config.time_limit_ms))
+          return usage_error(std::string("bad time limit: ") + optarg);
+        break;
+      case kNoSleep:
+        config.sleep = false;
+        break;
+      case ':':
+        return usage_error(given + " needs a value");
+      default:
+        return usage_error(optopt && optopt < 256 ? std::string("unknown option -") +
+                                                        static_cast<char>(optopt)
+                                                  : "unknown option " + given);
     }
   }
-  if (i >= argc) return usage_error("no program given");
-  if (!root_given && !config.scratch_root) config.root = default_root();
+  if (root_given && config.scratch_root) return usage_error("--root and --scratch-root conflict");
+  if (optind >= argc) return usage_error("no program given");
+  if (!root_given && !config.scratch_root) {
+    config.root = sample_root();
+    // Nothing to copy: a fresh empty root keeps the host's files out of reach.
+    if (config.root.empty()) config.scratch_root = true;
+    config.copy_root = true;
+  }
 
-  const std::string program = argv[i];
+  const std::string program = argv[optind];
   std::vector<std::optional<std::string>> guest_argv;
   const size_t slash = program.rfind('/');
   guest_argv.push_back(slash == std::string::npos ? program : program.substr(slash + 1));
-  for (int k = i + 1; k < argc; ++k) guest_argv.push_back(std::string(argv[k]));
+  for (int k = optind + 1; k < argc; ++k) guest_argv.push_back(std::string(argv[k]));
 
   return run_isolated(program, guest_argv, config);
 }

@@ -15,10 +15,11 @@
 namespace ridemu {
 
 // Exit statuses of the ridid-emu command (and Outcome::status).
-constexpr int kStatusFault = 139;     // the guest faulted (see Outcome::message)
-constexpr int kStatusRefused = 126;   // the image was refused by the loader
-constexpr int kStatusNoImage = 127;   // the image file could not be read
-constexpr int kStatusUsage = 125;     // bad command line or host failure
+constexpr int kStatusFault = 139;    // the guest faulted (see Outcome::message)
+constexpr int kStatusRefused = 126;  // the image was refused by the loader
+constexpr int kStatusNoImage = 127;  // the image file could not be read
+constexpr int kStatusUsage = 125;    // bad command line or host failure
+constexpr int kStatusTooLong = 124;  // the argument vector does not fit the stack
 
 // One service request, as seen by Config::service_hook before it is served.
 // The hook may change the arguments (they are then served as changed) or set
@@ -36,7 +37,10 @@ using ServiceHook = std::function<void(ServiceCall&)>;
 struct Config {
   // Host directory that is the guest's "/". Empty means the current directory.
   std::string root;
-  // Run in a fresh empty temporary root that is removed when the run ends.
+  // Run in a fresh temporary copy of `root`, removed when the run ends:
+  // nothing the guest does reaches `root` itself.
+  bool copy_root = false;
+  // Run in a fresh empty temporary root, removed when the run ends.
   bool scratch_root = false;
   // usleep really sleeps unless this is false.
   bool sleep = true;
@@ -48,8 +52,17 @@ struct Config {
   uint64_t time_limit_ms = 0;
   // Count executed instructions (Outcome::instructions). Implied by a budget.
   bool count = false;
-  // Append one JSON line per trap to this host file ("" = none).
+  // One JSON line per trap to this host file ("-": standard error; "": none).
   std::string trace_file;
+  // One line per trap, as strace writes them, to this file ("-": standard
+  // error; "": none).
+  std::string strace_file;
+  // Write a profile in callgrind's format to this file ("": none); a child
+  // process writes FILE.<pid>.
+  std::string profile_file;
+  // Serve GDB's remote protocol on 127.0.0.1:gdb_port (0: no debugger) and
+  // wait for it before the first instruction.
+  int gdb_port = 0;
   // Keep trace records and console packets in the Outcome.
   bool record = false;
   // Console output goes to the host's standard output ...
@@ -68,11 +81,13 @@ struct Config {
 struct TraceRecord {
   int pid = 0;
   uint32_t nr = 0, ebx = 0, ecx = 0, edx = 0;
+  std::string name;                   // the service's name ("" if unknown)
   int32_t result = 0;
   std::optional<std::string> path;    // decoded path argument
   std::optional<std::string> line;    // run request / script line
   std::optional<int> status;          // _exit status, or a child's status
   std::optional<std::array<uint8_t, 4>> packet;  // console control packet
+  bool script = false;                // a script's line, not a trap
   std::string json;                   // the line written to the trace file
 };
 
@@ -102,9 +117,5 @@ Outcome run(const std::string& image,
 // Checks an image's bytes the way the loader does: "" when it would be
 // loaded, otherwise the reason it would be refused.
 std::string check_image(const std::vector<uint8_t>& bytes);
-
-// Removes a directory and everything below it, without following links
-// (what a scratch root is removed with).
-void remove_tree(const std::string& dir);
 
 }  // namespace ridemu

@@ -1,7 +1,9 @@
-// Internal pieces of the emulator shared by its sources. Not installed.
+// The kernel room: the services behind int 0x80 (one table of number, name
+// and handler), guest paths, pipes, stores and processes. Not installed.
+//
+// A process is a processor (engine room) plus what the kernel keeps for it.
+// Tools watch every process and service through tools/tools.h.
 #pragma once
-
-#include <unicorn/unicorn.h>
 
 #include <chrono>
 #include <cstdint>
@@ -12,62 +14,23 @@
 #include <string>
 #include <vector>
 
-#include "ridemu.h"
+#include "../engine/engine.h"
+#include "../ridemu.h"
+#include "../tools/tools.h"
+#include "../../runtime/ridid_services.h"
 
 namespace ridemu::detail {
 
-constexpr uint32_t kPage = 0x1000;
-constexpr uint32_t kStackTop = 0xC0000000u;
-constexpr uint32_t kStackSize = 1u << 20;
-constexpr uint32_t kStackBottom = kStackTop - kStackSize;
-constexpr size_t kMaxImageFile = 64u << 20;   // bytes of an image file
-constexpr uint64_t kMaxImageMemory = 256u << 20;  // bytes mapped for one image
-constexpr size_t kMaxPath = 4096;             // longest path string read
-constexpr size_t kMaxLine = 4096;             // longest run request line
-constexpr int kMaxDepth = 16;                 // nesting of children
-constexpr int kMaxProcesses = 4096;           // processes in one run
-constexpr int kMaxScripts = 4096;             // scripts run in one run
-constexpr int kMaxFds = 256;                  // descriptors per process
-constexpr size_t kPipeCapacity = 64u << 10;   // bytes buffered in one pipe
-constexpr size_t kMaxFifos = 256;             // named pipes in one run
+enum : uint32_t { RIDID_SERVICES(RIDID_SERVICE_ENUM) };
 
-// ---- images (loader.cpp) ----
-struct Segment {
-  uint32_t vaddr, memsz, offset, filesz, flags;
-};
-struct Image {
-  uint32_t entry = 0;
-  std::vector<Segment> segments;
-  std::vector<uint8_t> bytes;
-};
-// "" and fills `out`, or the reason the bytes are not a loadable image.
-std::string parse_image(std::vector<uint8_t> bytes, Image& out);
-// Reads a whole host file of at most `max` bytes; "" or a reason.
-std::string read_host_file(const std::string& path, size_t max,
-                           std::vector<uint8_t>& out);
-
-// ---- guest memory (memory.cpp) ----
-struct Region {
-  uint32_t begin, end;  // [begin, end), page aligned; end 0 never used
-  uint32_t prot;        // UC_PROT_*
-};
-class GuestMemory {
- public:
-  uc_engine* uc = nullptr;
-  std::vector<Region> regions;  // sorted, non-overlapping
-
-  bool map(uint32_t begin, uint32_t size, uint32_t prot);
-  // True when [p, p+n) lies in mappings that all have `prot`.
-  bool check(uint32_t p, uint32_t n, uint32_t prot) const;
-  bool read(uint32_t p, void* dst, uint32_t n) const;   // checked
-  bool write(uint32_t p, const void* src, uint32_t n);  // checked
-  // Reads a NUL-terminated string of at most max-1 bytes: 0, -14 or -36.
-  int read_string(uint32_t p, size_t max, std::string& out) const;
-};
-// Maps the image and builds the stack: "" or a reason.
-std::string load_image(GuestMemory& mem, const Image& image,
-                       const std::vector<std::optional<std::string>>& argv,
-                       uint32_t& esp);
+constexpr size_t kMaxPath = 4096;            // longest path string read
+constexpr size_t kMaxLine = 4096;            // longest run request line
+constexpr int kMaxDepth = 16;                // nesting of children
+constexpr int kMaxProcesses = 4096;          // processes in one run
+constexpr int kMaxScripts = 4096;            // scripts run in one run
+constexpr int kMaxFds = 256;                 // descriptors per process
+constexpr size_t kPipeCapacity = 64u << 10;  // bytes buffered in one pipe
+constexpr size_t kMaxFifos = 256;            // named pipes in one run
 
 // ---- paths (paths.cpp) ----
 struct Resolved {
@@ -77,13 +40,24 @@ struct Resolved {
 // Resolves `path` (absolute, or relative to the guest directory `cwd`) inside
 // `root`; symbolic links are followed inside the guest's namespace (the last
 // component only when follow_last). 0 or a negative error number.
-int resolve_path(const std::string& root, const std::string& cwd,
-                 const std::string& path, bool follow_last, Resolved& out);
+int resolve_path(const std::string& root, const std::string& cwd, const std::string& path,
+                 bool follow_last, Resolved& out);
 
-// ---- kernel (kernel.cpp, machine.cpp) ----
+// ---- whole-file stores (store.cpp) ----
+// The file a store is written to, in the directory of `target`: a descriptor
+// or a negative error; `temp` is its name, "" while it has none.
+int make_temp(const std::string& target, std::string& temp);
+// Puts a finished store in place of `target` in one rename: 0 or an error.
+int32_t put_in_place(int fd, std::string temp, const std::string& target);
+// Closes an unfinished store and removes its temporary name.
+void drop_temp(int fd, const std::string& temp);
+bool write_all(int fd, const uint8_t* data, size_t n);
+
+// ---- open files ----
 struct Pipe {
   std::string data;
   size_t read_pos = 0;
+  size_t available() const { return data.size() - read_pos; }
 };
 
 struct OpenFile {
@@ -99,25 +73,30 @@ struct OpenFile {
 
 class Machine;
 
-struct Process {
+struct Process : Cpu::Events {
   Machine* machine = nullptr;
-  uc_engine* uc = nullptr;
-  GuestMemory mem;
+  Cpu cpu;
   int pid = 0;
   int depth = 0;
   std::string cwd = "/";
+  std::string image_path;                     // host path of the image
+  std::shared_ptr<const Image> image;
+  std::shared_ptr<const Symbols> symbols;     // read when a tool first asks
   std::map<int, std::shared_ptr<OpenFile>> fds;
   std::map<int, int> children;  // finished children: pid -> status
-  // Why the engine stopped.
   bool exited = false;
   int exit_status = 0;
-  std::optional<std::string> fault;
-  std::string mem_fault;  // kind of a bad access, until the engine stopped
-  uint32_t fault_addr = 0;
+  // A run request or spawn, finished once the engine has stopped.
   enum class Pending { None, RunRequest, Spawn } pending = Pending::None;
-  TraceRecord pending_record;  // the trap that is finished after the stop
+  TraceRecord pending_record;
 
-  ~Process();
+  // What the processor reports (machine.cpp).
+  void trap(Cpu&) override;
+  void block(Cpu&, const Block&) override;
+  void block_cut(Cpu&, const Block&, uint32_t ran) override;
+  void instruction(Cpu&, uint32_t eip) override;
+
+  ProcessView view();
 };
 
 struct Stream {
@@ -125,77 +104,89 @@ struct Stream {
   int fd = -1;
   std::string temp, target;  // temp: "" while the file has no name
 };
-// Closes the file of an unfinished store and removes its temporary name.
-void drop_temp(int fd, const std::string& temp);
+
+// One service request being served.
+struct Call {
+  Machine& m;
+  Process& p;
+  const ServiceCall& args;
+  TraceRecord& rec;
+  uint32_t ebx() const { return args.ebx; }
+  uint32_t ecx() const { return args.ecx; }
+  uint32_t edx() const { return args.edx; }
+};
+using Handler = int32_t (*)(Call&);
+// A service: its number, its name, how tools show its arguments (see
+// tools/trace.cpp) and the function that serves it.
+struct Service {
+  uint32_t nr;
+  const char* name;
+  const char* args;
+  Handler serve;
+};
+// The table (services.cpp), and the row for `nr` or null.
+const std::vector<Service>& services();
+const Service* find_service(uint32_t nr);
 
 class Machine {
  public:
   explicit Machine(const Config& config);
   ~Machine();
+  Machine(const Machine&) = delete;
+  Machine& operator=(const Machine&) = delete;
+
   Outcome run_top(const std::string& image,
                   const std::vector<std::optional<std::string>>& argv);
 
-  // Runs an already parsed image as a process to its end. Returns the
-  // process's status (exit status & 0xFF, or kStatusFault) and its pid.
-  int run_process(const Image& image,
-                  const std::vector<std::optional<std::string>>& argv,
-                  const std::string& cwd, int depth, int& pid,
-                  std::string& fault_message);
-
-  // Services (kernel.cpp).
-  void serve(Process& p);                       // from the trap hook
-  // After the engine stopped for a run request or spawn; `status` gets the
-  // child's status when one ran.
-  int32_t finish_run_request(Process& p, TraceRecord& rec, int& status);
-  int32_t finish_spawn(Process& p, TraceRecord& rec, int& status);
-
-  void count_instruction(Process& p, uint32_t eip);
-  bool counting() const { return counting_; }
-
-  const Config& config;
-  std::string root;  // realpath of the root
-  std::string setup_error;
-
- private:
-  friend struct Services;
+  // Starts the image at a resolved host path as a process and runs it to
+  // its end: its status (exit status & 0xFF, or kStatusFault) and pid, or a
+  // negative error when it could not be started.
+  int run_child(Process& parent, const std::string& host,
+                const std::vector<std::optional<std::string>>& argv, int& pid);
+  // The run request's line (and a script's lines): 0 or an error; `status`
+  // gets the child's status when one ran.
   int32_t run_line(Process& p, const std::string& line, int depth, int& status);
-  // Reads, checks and runs the image at a resolved host path as a child of
-  // p: its status, or a negative error when it could not be started.
-  int run_child(Process& p, const std::string& host,
-                const std::vector<std::optional<std::string>>& argv, int depth, int& pid);
-  int32_t dispatch(Process& p, ServiceCall& call, TraceRecord& rec);
-  int alloc_fd(Process& p, std::shared_ptr<OpenFile> f, int lowest = 0);
+
+  void serve(Process& p);  // from the trap
+  int alloc_fd(Process& p, std::shared_ptr<OpenFile> f);
+  // Reads and resolves a path argument (recorded in rec.path).
   int32_t path_arg(Process& p, uint32_t ptr, bool follow, Resolved& r, TraceRecord& rec);
-  void console_write(Process& p, const uint8_t* data, size_t n);
+  void console_write(const uint8_t* data, size_t n);
   int stdin_read(uint8_t* dst, size_t n);
-  void trace(TraceRecord record);
+  // True once the time limit or the instruction budget is spent: then no
+  // more work starts anywhere in the run.
+  bool spent() const;
+  std::chrono::microseconds time_left() const;
   void stream_drop_owned(int pid);
 
+  const Config& config;
+  std::string root;  // realpath of the root ("" for the host's "/")
+  std::map<std::string, std::shared_ptr<Pipe>> fifos;  // by guest path
+  std::map<int, Stream> streams;
+  int next_stream = 1;
+  Tools tools;
+
+ private:
+  int run_process(std::shared_ptr<const Image> image, const std::string& path,
+                  const std::vector<std::optional<std::string>>& argv, const std::string& cwd,
+                  int depth, int& pid, std::string& why);
+  void finish_pending(Process& p);
+  int32_t finish_run_request(Process& p, TraceRecord& rec, int& status);
+  int32_t finish_spawn(Process& p, TraceRecord& rec, int& status);
+  std::string limit_message() const;
+
+  std::string setup_error_;
+  std::string scratch_;  // a temporary root made for this run
   Outcome outcome_;
-  FILE* trace_file_ = nullptr;
-  bool counting_ = false;
-  uint64_t instructions_ = 0;
-  bool budget_exceeded_ = false;
+  Counter counter_;
   std::chrono::steady_clock::time_point deadline_;
-  std::string scratch_;
   size_t stdin_pos_ = 0;
   bool stdin_eof_ = false;
   int next_pid_ = 1;
   int processes_ = 0;
   int scripts_ = 0;
-  std::map<std::string, std::shared_ptr<Pipe>> fifos_;  // by guest path
-  std::map<int, Stream> streams_;
-  int next_stream_ = 1;
+  bool limit_reported_ = false;  // the line for a spent limit was written
+  std::string limit_fault_;      // ... and what it said
 };
-
-std::string json_escape(const std::string& s);
-// " at 0x........ (eip 0x........)", the tail of a fault message.
-std::string at_eip(uint64_t addr, uint32_t eip);
-
-inline uint32_t reg_value(uc_engine* uc, int r) {
-  uint32_t v = 0;
-  uc_reg_read(uc, r, &v);
-  return v;
-}
 
 }  // namespace ridemu::detail

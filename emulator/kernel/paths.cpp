@@ -9,7 +9,7 @@
 #include <cerrno>
 #include <deque>
 
-#include "internal.h"
+#include "kernel.h"
 
 namespace ridemu::detail {
 namespace {
@@ -41,7 +41,7 @@ std::string join(const std::string& root, const std::vector<std::string>& comps)
 
 int resolve_path(const std::string& root, const std::string& cwd,
                  const std::string& path, bool follow_last, Resolved& out) {
-  if (path.empty()) return -2;
+  if (path.empty()) return -ENOENT;
   std::vector<std::string> comps;
   std::deque<std::string> todo;
   // The working directory is resolved again too: the host may have put a
@@ -63,20 +63,20 @@ int resolve_path(const std::string& root, const std::string& cwd,
     struct stat st;
     if (lstat(host.c_str(), &st) != 0) {
       if (last) break;  // may be created by the caller
-      return errno == ENOTDIR ? -20 : -2;
+      return errno == ENOTDIR ? -ENOTDIR : -ENOENT;
     }
     if (S_ISLNK(st.st_mode) && (!last || follow_last)) {
-      if (++links > kMaxLinks) return -40;  // ELOOP
+      if (++links > kMaxLinks) return -ELOOP;
       char target[kMaxPath];
       const ssize_t n = readlink(host.c_str(), target, sizeof target - 1);
-      if (n <= 0) return -2;
+      if (n <= 0) return -ENOENT;
       comps.pop_back();
       const std::string t(target, static_cast<size_t>(n));
       if (t[0] == '/') comps.clear();
       split(t, todo, true);
       continue;
     }
-    if (!last && !S_ISDIR(st.st_mode)) return -20;  // ENOTDIR
+    if (!last && !S_ISDIR(st.st_mode)) return -ENOTDIR;
   }
   out.guest = comps.empty() ? "/" : join("", comps);
   // The root is "" when it is the host's own "/".

@@ -236,20 +236,21 @@ TEST(Faults, EachFaultEndsTheGuestWithOneMessage) {
                  div_at = symbol("at_div", img), data = symbol("data_word", img),
                  start = symbol("_start", img);
   const std::vector<Case> cases = {
-      {"r", "unmapped read at 0x00000010 (eip " + hex(read_at) + ")"},
-      {"w", "unmapped write at 0x00000020 (eip " + hex(write_at) + ")"},
+      {"r", "unmapped read at 0x00000010 (eip " + hex(read_at) + ") in at_read: mov eax, dword ptr [0x10]"},
+      {"w", "unmapped write at 0x00000020 (eip " + hex(write_at) + ") in at_write: mov dword ptr [edi], eax"},
       {"c", "protected write at " + hex(start) + " (eip " + hex(code_at) + ")"},
       {"j", "unmapped fetch at 0x12345678 (eip 0x12345678)"},
       {"x", "protected fetch at " + hex(data) + " (eip " + hex(data) + ")"},
-      {"u", "invalid instruction at " + hex(ud2_at) + " (eip " + hex(ud2_at) + ")"},
+      {"u", "invalid instruction at " + hex(ud2_at) + " (eip " + hex(ud2_at) + ") in at_ud2: ud2"},
       {"d", "division error at " + hex(div_at) + " (eip " + hex(div_at) + ")"},
       {"i", "breakpoint at "},
       {"n", "interrupt 0x81 at "},
-      {"s", "unmapped write at 0xbfeffffc (eip "},
+      {"s", "stack overflow: write at 0xbfeffffc (eip " + hex(symbol("f_stack", img)) + ") in f_stack: call "},
       {"h", "halt instruction at "},
       {"p", "port input instruction at "},
       {"y", "fast system call instruction at " + hex(symbol("at_syscall", img))},
-      {"g", "general protection fault at " + hex(symbol("at_debug", img))},
+      {"g", "general protection fault at " + hex(symbol("at_debug", img)) + " (eip " +
+                hex(symbol("at_debug", img)) + ") in at_debug: mov dr7, eax"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.arg);
@@ -735,8 +736,8 @@ TEST(Trace, OneJsonLinePerTrap) {
   std::istringstream in(text);
   for (std::string l; std::getline(in, l);) lines.push_back(l);
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0].rfind("{\"pid\":1,\"nr\":21,\"ebx\":", 0), 0u);
-  EXPECT_NE(lines[0].find(",\"result\":1,\"path\":\"/q\\\"\\u000a\\\\.txt\"}"), std::string::npos)
+  EXPECT_EQ(lines[0].rfind("{\"pid\":1,\"nr\":21,\"name\":\"writefile\",\"ebx\":\"0x", 0), 0u);
+  EXPECT_NE(lines[0].find(",\"result\":1,\"path\":\"/q\\\"\\n\\\\.txt\"}"), std::string::npos)
       << lines[0];
   EXPECT_NE(lines[1].find("\"packet\":[255,1,2,3]"), std::string::npos);
   EXPECT_NE(lines[2].find("\"nr\":2,"), std::string::npos);
@@ -773,7 +774,8 @@ TEST(Command, ExitStatusesAndMessages) {
   c = command("--scratch-root " + image("fault") + " r", dir.path);
   EXPECT_EQ(c.status, 139);
   EXPECT_EQ(c.err, "ridid-emu: guest fault: unmapped read at 0x00000010 (eip " +
-                       hex(symbol("at_read", image("fault"))) + ")\n");
+                       hex(symbol("at_read", image("fault"))) +
+                       ") in at_read: mov eax, dword ptr [0x10]\n");
 
   // An instruction the processor emulation itself cannot handle ends the
   // guest with a fault too, not the emulator.

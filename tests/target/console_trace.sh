@@ -18,8 +18,12 @@ trap 'rm -f "$trace" "$out"' EXIT
 
 status=0
 count=$(wc -w <<< "$3")
-got=$(grep '"nr":1,' "$trace" | head -n "$count" |
-  sed -E 's/.*"packet":\[([0-9,]*)\].*/P\1/; s/.*"ebx":([0-9]+),.*"edx":([0-9]+).*/\1:\2/' | tr '\n' ' ')
+got=""
+while read -r word; do
+  [[ $word == P* ]] || word=$((16#${word%:*})):$((16#${word#*:}))
+  got+="$word "
+done < <(grep '"nr":1,' "$trace" | head -n "$count" |
+  sed -E 's/.*"packet":\[([0-9,]*)\].*/P\1/; s/.*"ebx":"0x([0-9a-f]+)",.*"edx":"0x([0-9a-f]+)".*/\1:\2/')
 if [[ "$got" != "$want" ]]; then
   echo "console writes: got [$got], want [$want]"
   status=1

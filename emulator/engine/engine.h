@@ -1,0 +1,200 @@
+// The engine room: a ridid process's processor and memory on Unicorn, the
+// image loader and the instruction decoder.
+//
+// The guest runs as a user program does on the machine: in 32-bit protected
+// mode at privilege level 3, with paging. So the processor itself reports
+// every bad access as a page fault with the exact faulting instruction, and
+// every privileged instruction (a debug register write, hlt, cli...) as a
+// general protection fault, at no cost while nothing goes wrong. The kernel
+// room serves the traps (events below); tools watch through the kernel.
+#pragma once
+
+#include <unicorn/unicorn.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace ridemu::detail {
+
+constexpr uint32_t kPage = 0x1000;
+constexpr uint32_t kStackTop = 0xC0000000u;
+constexpr uint32_t kStackSize = 1u << 20;
+constexpr uint32_t kStackBottom = kStackTop - kStackSize;
+constexpr uint32_t kGuardPage = kStackBottom - kPage;  // never mapped
+constexpr size_t kMaxImageFile = 64u << 20;            // bytes of an image file
+constexpr uint64_t kMaxImageMemory = 256u << 20;       // bytes mapped for one image
+constexpr size_t kMaxArgBytes = kStackSize / 4;        // argument strings and vector
+
+// ---- images (loader.cpp) ----
+struct Segment {
+  uint32_t vaddr, memsz, offset, filesz, flags;  // flags: PF_R, PF_W, PF_X
+};
+struct Image {
+  uint32_t entry = 0;
+  std::vector<Segment> segments;
+  std::vector<uint8_t> bytes;  // the whole file, symbol and line tables included
+};
+// "" and fills `out`, or the reason the bytes are not a loadable image.
+std::string parse_image(std::vector<uint8_t> bytes, Image& out);
+// Reads a whole host file of at most `max` bytes: "" or a reason.
+std::string read_host_file(const std::string& path, size_t max, std::vector<uint8_t>& out);
+
+// ---- guest memory (memory.cpp) ----
+struct Region {
+  uint32_t begin, end;  // [begin, end), page aligned
+  uint32_t prot;        // UC_PROT_* as the image asked for
+};
+// The process's mappings as the kernel sees them: every pointer and length a
+// service gets is checked here before it is used.
+class GuestMemory {
+ public:
+  uc_engine* uc = nullptr;
+  std::vector<Region> regions;  // sorted, non-overlapping
+
+  void add(uint32_t begin, uint32_t size, uint32_t prot);
+  const Region* find(uint32_t addr) const;
+  // True when [p, p+n) lies in mappings that all have `prot`.
+  bool check(uint32_t p, uint32_t n, uint32_t prot) const;
+  bool read(uint32_t p, void* dst, uint32_t n) const;   // checked
+  bool write(uint32_t p, const void* src, uint32_t n);  // checked
+  // Reads a NUL-terminated string of at most max-1 bytes: 0, -EFAULT or
+  // -ENAMETOOLONG.
+  int read_string(uint32_t p, size_t max, std::string& out) const;
+};
+
+// ---- instructions (decode.cpp) ----
+// One straight-line block of guest code as the processor translated it.
+struct Block {
+  uint32_t addr = 0, size = 0;
+  std::vector<uint32_t> insns;  // start of each instruction
+  enum End : uint8_t { Plain, Call, Return } end = Plain;
+  uint32_t next() const { return addr + size; }  // after the block: a call's return address
+  // Instructions of the block up to and including the one at `eip`.
+  uint32_t executed_through(uint32_t eip) const;
+};
+
+struct Operand {  // a memory operand of a decoded instruction
+  uint32_t addr, size;
+  bool read, write;
+};
+struct Insn {
+  uint32_t addr = 0, size = 0;
+  std::string text;  // "mov eax, dword ptr [0x10]"
+  unsigned id = 0;   // Capstone's instruction id
+  std::vector<Operand> memory;  // explicit memory operands, with the registers given
+  bool pushes = false, pops = false;  // an implicit stack write or read
+};
+
+// The 32-bit x86 decoder (Capstone).
+class Decoder {
+ public:
+  Decoder();
+  ~Decoder();
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  // Decodes the instruction at the start of `code` (taken to be at `addr`);
+  // `regs` (EAX, ECX, EDX, EBX, ESP, EBP, ESI, EDI) give the memory operands'
+  // addresses. False when the bytes are no instruction.
+  bool decode(const uint8_t* code, size_t n, uint32_t addr, const uint32_t regs[8], Insn& out);
+  // Splits a block's bytes into instructions.
+  void split(const uint8_t* code, size_t n, Block& out);
+
+ private:
+  size_t handle_ = 0;
+};
+
+// ---- the processor (cpu.cpp) ----
+struct Fault {
+  std::string what;   // "unmapped read", "division error", "stack overflow: write" ...
+  uint32_t addr = 0;  // the address accessed, or the instruction's own
+  uint32_t eip = 0;   // the faulting instruction
+};
+
+// The instructions of a whole run (all its processes) and their budget.
+struct Counter {
+  uint64_t count = 0;
+  uint64_t max = 0;  // 0: no budget
+};
+
+class Cpu {
+ public:
+  // What the processor tells its owner while it runs, from inside the engine.
+  struct Events {
+    virtual ~Events() = default;
+    virtual void trap(Cpu&) = 0;                     // int 0x80
+    virtual void block(Cpu&, const Block&) {}        // with Options::blocks
+    // A fault ended the block after `ran` of its instructions.
+    virtual void block_cut(Cpu&, const Block&, uint32_t /*ran*/) {}
+    virtual void instruction(Cpu&, uint32_t) {}      // with Options::instructions
+  };
+  struct Options {
+    Counter* counter = nullptr;  // count executed instructions here
+    bool blocks = false;         // Events::block before each block
+    bool instructions = false;   // Events::instruction before each instruction
+  };
+
+  Cpu() = default;
+  ~Cpu();
+  Cpu(const Cpu&) = delete;
+  Cpu& operator=(const Cpu&) = delete;
+
+  // Opens the processor and maps the image, the stack with the argument
+  // vector and the processor's own tables. "" or why it cannot start;
+  // `too_long` says the argument vector does not fit.
+  std::string load(const Image& image, const std::vector<std::optional<std::string>>& argv,
+                   Events* events, Options options, bool& too_long);
+  // Runs from where it stopped until stop(), a fault or `timeout_us` (0: none).
+  void run(uint64_t timeout_us);
+  bool timed_out() const { return timed_out_; }
+  // From an event: the run ends before the next instruction.
+  void stop();
+  // Records the first fault (later ones are ignored) and stops.
+  void fail(Fault f);
+
+  uint32_t reg(int r) const;
+  void set_reg(int r, uint32_t v);
+  uint32_t eip() const { return reg(UC_X86_REG_EIP); }
+  // EAX, ECX, EDX, EBX, ESP, EBP, ESI, EDI.
+  std::array<uint32_t, 8> regs() const;
+  uc_engine* engine() const { return uc_; }
+  // The block (as decoded) that starts at `addr` and spans `size` bytes.
+  const Block& block(uint32_t addr, uint32_t size);
+  // The instruction at `addr`, with the registers as they are now.
+  bool insn_at(uint32_t addr, Insn& out);
+
+  GuestMemory mem;
+  std::optional<Fault> fault;
+  Decoder decoder;
+
+  // Engine callbacks (cpu.cpp); not for other callers.
+  struct Hooks;
+
+ private:
+  std::string map_system(uint32_t entry, uint32_t esp);
+  Fault classify_page_fault(uint32_t addr, uint32_t eip);
+  uint32_t find_forward(uint32_t from, bool (*match)(const Insn&, uint32_t), uint32_t arg);
+
+  uc_engine* uc_ = nullptr;
+  Events* events_ = nullptr;
+  Options options_;
+  bool timed_out_ = false;
+  const Block* current_ = nullptr;  // the block being run, while counting
+  // Every block decoded so far, and a direct-mapped cache in front of them.
+  struct Decoded {
+    Block block;
+    std::vector<uint8_t> bytes;  // kept for code in writable memory
+  };
+  std::unordered_map<uint64_t, std::unique_ptr<Decoded>> blocks_;
+  struct Slot {
+    uint32_t addr = 0, size = 0;
+    Decoded* decoded = nullptr;
+  };
+  std::vector<Slot> slots_;
+};
+
+}  // namespace ridemu::detail

@@ -1,0 +1,39 @@
+// The tools of a run, each told everything in the order they were added.
+#include "tools.h"
+
+namespace ridemu::detail {
+
+void Tools::add(std::unique_ptr<Tool> tool) { all_.push_back(std::move(tool)); }
+
+bool Tools::wants_blocks() const {
+  for (const auto& t : all_)
+    if (t->wants_blocks()) return true;
+  return false;
+}
+
+bool Tools::wants_instructions(const ProcessView& p) const {
+  for (const auto& t : all_)
+    if (t->wants_instructions(p)) return true;
+  return false;
+}
+
+void Tools::started(const ProcessView& p) {
+  for (auto& t : all_) t->started(p);
+}
+void Tools::service(const ProcessView& p, const TraceRecord& r) {
+  for (auto& t : all_) t->service(p, r);
+}
+void Tools::block(const ProcessView& p, const Block& b) {
+  for (auto& t : all_) t->block(p, b);
+}
+void Tools::block_cut(const ProcessView& p, const Block& b, uint32_t ran) {
+  for (auto& t : all_) t->block_cut(p, b, ran);
+}
+void Tools::instruction(const ProcessView& p, uint32_t eip) {
+  for (auto& t : all_) t->instruction(p, eip);
+}
+void Tools::ended(const ProcessView& p, int status, const Fault* fault, const std::string& line) {
+  for (auto& t : all_) t->ended(p, status, fault, line);
+}
+
+}  // namespace ridemu::detail

@@ -1,0 +1,114 @@
+// The tools room: what watches a run (the traces, the profiler, the
+// debugger stub, fault reports with symbols).
+//
+// Every tool sees a run through one interface, Tool: processes starting and
+// ending, each service after it was served, and, for the tools that ask,
+// each block or instruction the processor runs. The kernel calls it; a tool
+// never changes what a service does. A service added to the kernel's table
+// reaches every tool by itself.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "../ridemu.h"
+
+namespace ridemu::detail {
+
+class Cpu;
+struct Block;
+struct Fault;
+struct Image;
+class Symbols;
+
+// A process as tools see it.
+struct ProcessView {
+  int pid = 0;
+  int depth = 0;            // 0 for the first program, 1 for its children...
+  const std::string& path;  // host path of its image
+  const Image& image;
+  Cpu& cpu;  // registers and memory; only the debugger changes them
+  std::shared_ptr<const Symbols>* symbol_cache;
+  // The image's symbols and lines, read when first asked for.
+  const Symbols& symbols() const;
+};
+
+class Tool {
+ public:
+  virtual ~Tool() = default;
+  virtual bool wants_blocks() const { return false; }
+  virtual bool wants_instructions(const ProcessView&) const { return false; }
+  virtual void started(const ProcessView&) {}
+  virtual void service(const ProcessView&, const TraceRecord&) {}
+  virtual void block(const ProcessView&, const Block&) {}
+  // A fault ended the last block after `ran` of its instructions.
+  virtual void block_cut(const ProcessView&, const Block&, uint32_t /*ran*/) {}
+  virtual void instruction(const ProcessView&, uint32_t /*eip*/) {}
+  // The process ended: its status, and its fault (with the line that was
+  // reported) when it faulted.
+  virtual void ended(const ProcessView&, int /*status*/, const Fault* /*fault*/,
+                     const std::string& /*line*/) {}
+};
+
+// The tools of one run, called in the order they were added.
+class Tools {
+ public:
+  void add(std::unique_ptr<Tool> tool);
+  bool wants_blocks() const;
+  bool wants_instructions(const ProcessView& p) const;
+  void started(const ProcessView& p);
+  void service(const ProcessView& p, const TraceRecord& r);
+  void block(const ProcessView& p, const Block& b);
+  void block_cut(const ProcessView& p, const Block& b, uint32_t ran);
+  void instruction(const ProcessView& p, uint32_t eip);
+  void ended(const ProcessView& p, int status, const Fault* fault, const std::string& line);
+
+ private:
+  std::vector<std::unique_ptr<Tool>> all_;
+};
+
+// ---- symbols and source lines of an image (symbols.cpp) ----
+class Symbols {
+ public:
+  explicit Symbols(const Image& image);
+  ~Symbols();
+  struct Place {
+    std::string function;  // "" when no symbol covers the address
+    uint32_t offset = 0;   // from the function's start
+    std::string file;      // "" without line information
+    int line = 0;
+  };
+  Place at(uint32_t addr) const;
+  // Just the function, without looking up a line (cheap).
+  const std::string* function(uint32_t addr, uint32_t* start = nullptr) const;
+  bool has_lines() const;
+
+ private:
+  struct Symbol {
+    uint32_t addr, size;
+    std::string name;
+  };
+  std::vector<Symbol> symbols_;  // sorted by address
+  struct Lines;
+  std::unique_ptr<Lines> lines_;
+};
+
+// The one line that reports a fault (faults.cpp): what, where accessed, the
+// instruction's address, function and source line, and its text:
+// "stack overflow: write at 0xbfeffffc (eip 0x00400093) in recurse+0x3 (pit.c:19): push ebp"
+std::string fault_line(const Fault& fault, Cpu& cpu, const Symbols* symbols);
+
+// ---- the tools (one source each) ----
+// One JSON object per line for every trap (trace.cpp).
+std::unique_ptr<Tool> make_json_trace(FILE* out, bool owned);
+std::string trace_json(const TraceRecord& r);
+// One line per trap in the manner of strace (trace.cpp).
+std::unique_ptr<Tool> make_strace(FILE* out, bool owned);
+// Keeps trace records and console packets in an Outcome (trace.cpp).
+std::unique_ptr<Tool> make_recorder(Outcome& outcome);
+
+}  // namespace ridemu::detail
