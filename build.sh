@@ -12,7 +12,7 @@ build=${BUILD_DIR:-build}
 
 packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev libcapstone-dev libdw-dev
           nlohmann-json3-dev g++ g++-multilib
-          googletest libgtest-dev binutils)
+          googletest libgtest-dev binutils gdb valgrind)
 
 install_missing() {
   local missing=()
