@@ -2,6 +2,8 @@
 // format): the digits are accumulated into one value, the fraction is scaled
 // next and the exponent last, every step rounded on its own. The result is
 // what that sequence gives, not necessarily the correctly rounded value.
+// Digits too many to add up within the format's range keep only their
+// leading significant ones; the rest count as a power of the base.
 #include "stdlib.h"
 
 namespace ridid {
@@ -11,8 +13,9 @@ namespace {
 // Fraction digits scaled one step each, exactly as written; a longer
 // fraction takes the careful path of read_long_fraction.
 enum { FRACTION_STEPS = 1024 };
-// Significant digits of a long fraction that still reach the result.
-enum { LONG_FRACTION_DIGITS = 40 };
+// Significant digits of a long fraction or integer part that still reach
+// the result.
+enum { KEPT_DIGITS = 40 };
 // An exponent's magnitude stops growing here while its digits are read. Any
 // exponent past about 33,000 already turns every finite non-zero value into
 // zero or infinity; the cap sits far above that and above the length of any
@@ -63,7 +66,7 @@ const char* read_long_fraction(const char* p, int hex, long double* f, long long
   int zeros = 0;  // zeros taken but not applied: at the end they add nothing
   for (; *p == '0'; ++p) ++n;
   for (int d; (d = digit_value(*p, hex)) >= 0; ++p) {
-    if (taken == LONG_FRACTION_DIGITS) continue;
+    if (taken == KEPT_DIGITS) continue;
     ++taken;
     if (d == 0) {
       ++zeros;
@@ -79,9 +82,45 @@ const char* read_long_fraction(const char* p, int hex, long double* f, long long
   return p;
 }
 
+// An integer part whose digits, added up (with a fraction of up to
+// FRACTION_STEPS digits), pass the format's range: thousands of significant
+// digits, so the fraction after them cannot reach the result and is passed
+// over. Only the first significant digits are taken, into *v_out; as with
+// read_long_fraction the value is *v_out times the base to the power
+// -*places, so *places gets minus the count of the digits left out (zeros
+// at the end of the taken ones included). Returns the position after the
+// last digit. Kept out of line: inlined, it slows read_number down for
+// every ordinary number.
+__attribute__((noinline)) const char* read_long_integer(const char* p, int hex, long double* v_out,
+                                                        long long* places) {
+  long double weight = hex ? 16.0L : 10.0L;
+  long double v = 0.0L;
+  long long n = 0;  // places not applied (yet): zeros wait for a digit after them
+  for (; *p == '0'; ++p) {
+  }
+  long long i = 0;
+  for (int d; (d = digit_value(*p, hex)) >= 0; ++p, ++i) {
+    if (i >= KEPT_DIGITS || d == 0) {
+      ++n;
+      continue;
+    }
+    for (; n > 0; --n) v = v * weight;
+    v = v * weight;
+    v = v + d;
+  }
+  if (*p == '.') {
+    for (++p; digit_value(*p, hex) >= 0; ++p) {
+    }
+  }
+  *v_out = v;
+  *places = -n;
+  return p;
+}
+
 // The decimal or hexadecimal form, after the sign and any "0x". Returns
 // the position after the last byte taken, or null when there is no digit.
 const char* read_number(const char* p, int hex, long double* out) {
+  const char* digits = p;
   long double weight = hex ? 16.0L : 10.0L;
   long double v = 0.0L;
   int any = 0;
@@ -112,6 +151,14 @@ const char* read_number(const char* p, int hex, long double* out) {
     }
   }
   if (!any) return 0;
+  if (v > __LDBL_MAX__) {
+    // Only digits that passed the range while being added up leave infinity
+    // here. Read again the careful way, they scale with the exponent as a
+    // long fraction with nothing before the point does.
+    p = read_long_integer(digits, hex, &fraction, &places);
+    v = 0.0L;
+    long_fraction = 1;
+  }
 
   // The exponent is taken only with at least one digit after the marker
   // and its sign; otherwise the number ends at the marker.

@@ -3,6 +3,11 @@
 // A pointer below 4096 counts as an absent string for the length and
 // comparison functions, which never read through it. Bytes compare as
 // unsigned values. Copies move one byte at a time; fills go in 16-byte blocks.
+// The lengths, the string comparisons and strchr go byte by byte up to a
+// word boundary and then read whole aligned 4-byte words (two strings only
+// when equally aligned): such a word never spans two pages, so it may run
+// past the terminator but never onto a page the string does not reach.
+// memcmp compares 4-byte words from any address, all inside its blocks.
 #include "string.h"
 #include "stdlib.h"
 
@@ -10,7 +15,7 @@ namespace ridid {
 
 static bool is_low(const void* p) { return reinterpret_cast<unsigned long>(p) < 4096; }
 
-// A 32-bit store that may land on any address and alias anything.
+// A 32-bit access that may touch any address and alias anything.
 typedef unsigned int __attribute__((may_alias, aligned(1))) unaligned_word;
 
 // Stores n copies of b: whole 16-byte blocks while 16 or more remain, then
@@ -37,16 +42,96 @@ static void fill(unsigned char* p, unsigned char b, size_t n) {
 
 static unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
+// A 32-bit load from an aligned address that may alias anything.
+typedef unsigned int __attribute__((may_alias)) word;
+
+enum : unsigned int { ONES = 0x01010101u, HIGHS = 0x80808080u };
+
+static bool aligned(const void* p) { return (reinterpret_cast<unsigned long>(p) & 3) == 0; }
+
+static bool equally_aligned(const void* a, const void* b) {
+  return ((reinterpret_cast<unsigned long>(a) ^ reinterpret_cast<unsigned long>(b)) & 3) == 0;
+}
+
+// The quick test: false exactly when every byte of w is in 1..0x80. Every
+// word with a zero byte passes it, and so does any with a byte above 0x80.
+static bool may_hold_zero(unsigned int w) { return ((w - ONES) & HIGHS) != 0; }
+
+// The exact test: true when w holds a zero byte.
+static bool has_zero(unsigned int w) { return ((w - ONES) & ~w & HIGHS) != 0; }
+
+// The word loops read past a string's terminator, up to the end of its last
+// word; the address checks of host test builds would report that.
+#define WORD_READS __attribute__((no_sanitize("address")))
+
+// Each loop below runs on the quick test, in an inner loop of its own, and
+// takes the exact one only when the quick one passes.
+
+// The first aligned word from w on that holds a zero byte.
+WORD_READS static const word* zero_word(const word* w) {
+  for (;; ++w) {
+    while (!may_hold_zero(*w)) ++w;
+    if (has_zero(*w)) return w;
+  }
+}
+
+// How many of the n words from w hold no zero byte, counted from the start.
+WORD_READS static size_t words_without_zero(const word* w, size_t n) {
+  for (size_t i = 0;; ++i) {
+    while (i != n && !may_hold_zero(w[i])) ++i;
+    if (i == n || has_zero(w[i])) return i;
+  }
+}
+
+// How many words from x equal those from y and hold no zero byte, counted
+// from the start; the second form counts n words at most.
+WORD_READS static size_t equal_words(const word* x, const word* y) {
+  // Shaped so that the compiled loop keeps a single index.
+  size_t i = 0;
+  for (;;) {
+    unsigned int v;
+    do {
+      v = x[i++];
+    } while (v == y[i - 1] && !may_hold_zero(v));
+    if (v != y[i - 1] || has_zero(v)) return i - 1;
+  }
+}
+
+// Out of line, so that its loop has the few registers to itself.
+WORD_READS __attribute__((noinline)) static size_t equal_words(const word* x, const word* y, size_t n) {
+  for (size_t i = 0;; ++i) {
+    while (i != n && x[i] == y[i] && !may_hold_zero(x[i])) ++i;
+    if (i == n || x[i] != y[i] || has_zero(x[i])) return i;
+  }
+}
+
+// The first aligned word from w holding a zero byte or the byte of pattern
+// (that byte four times over).
+WORD_READS static const word* zero_or_byte_word(const word* w, unsigned int pattern) {
+  for (;; ++w) {
+    while (!may_hold_zero(*w) && !may_hold_zero(*w ^ pattern)) ++w;
+    if (has_zero(*w) || has_zero(*w ^ pattern)) return w;
+  }
+}
+
 size_t strlen(const char* s) {
   if (is_low(s)) return 0;
-  size_t n = 0;
-  while (s[n]) ++n;
-  return n;
+  const char* p = s;
+  for (; !aligned(p); ++p) {
+    if (!*p) return p - s;
+  }
+  p = reinterpret_cast<const char*>(zero_word(reinterpret_cast<const word*>(p)));
+  while (*p) ++p;
+  return p - s;
 }
 
 size_t strnlen(const char* s, size_t max) {
   if (is_low(s) || max == 0) return 0;
   size_t n = 0;
+  for (; n < max && !aligned(s + n); ++n) {
+    if (!s[n]) return n;
+  }
+  n += 4 * words_without_zero(reinterpret_cast<const word*>(s + n), (max - n) / 4);
   while (n < max && s[n]) ++n;
   return n;
 }
@@ -57,6 +142,15 @@ int strcmp(const char* a, const char* b) {
   if (is_low(b)) return 1;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
   const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  // Equally aligned strings go a word at a time from the first boundary.
+  if (equally_aligned(p, q)) {
+    for (; !aligned(p); ++p, ++q) {
+      if (!*p || *p != *q) return *p - *q;
+    }
+    size_t words = equal_words(reinterpret_cast<const word*>(p), reinterpret_cast<const word*>(q));
+    p += 4 * words;
+    q += 4 * words;
+  }
   while (*p && *p == *q) {
     ++p;
     ++q;
@@ -70,6 +164,16 @@ int strncmp(const char* a, const char* b, size_t n) {
   if (is_low(b)) return 1;
   const unsigned char* p = reinterpret_cast<const unsigned char*>(a);
   const unsigned char* q = reinterpret_cast<const unsigned char*>(b);
+  if (equally_aligned(p, q)) {
+    for (; n > 0 && !aligned(p); --n, ++p, ++q) {
+      if (*p != *q) return *p - *q;
+      if (!*p) return 0;
+    }
+    size_t words = equal_words(reinterpret_cast<const word*>(p), reinterpret_cast<const word*>(q), n / 4);
+    p += 4 * words;
+    q += 4 * words;
+    n -= 4 * words;
+  }
   for (; n > 0; --n, ++p, ++q) {
     if (*p != *q) return *p - *q;
     if (!*p) break;
@@ -120,6 +224,12 @@ char* strncat(char* dst, const char* src, size_t n) {
 char* strchr(const char* s, int c) {
   if (!s) return nullptr;
   char ch = static_cast<char>(c);
+  for (; !aligned(s); ++s) {
+    if (*s == ch) return const_cast<char*>(s);
+    if (!*s) return nullptr;
+  }
+  unsigned int pattern = static_cast<unsigned char>(ch) * ONES;
+  s = reinterpret_cast<const char*>(zero_or_byte_word(reinterpret_cast<const word*>(s), pattern));
   for (;; ++s) {
     if (*s == ch) return const_cast<char*>(s);
     if (!*s) return nullptr;
@@ -178,7 +288,15 @@ void* memset(void* dst, int value, size_t n) {
 int memcmp(const void* a, const void* b, size_t n) {
   const unsigned char* p = static_cast<const unsigned char*>(a);
   const unsigned char* q = static_cast<const unsigned char*>(b);
-  for (size_t i = 0; i < n; ++i) {
+  // Whole words while they match (loads from any address, all inside the
+  // blocks), then the bytes of the word that differs and the last few.
+  size_t words_end = n & ~3u;
+  size_t i = 0;
+  while (i != words_end &&
+         *reinterpret_cast<const unaligned_word*>(p + i) == *reinterpret_cast<const unaligned_word*>(q + i)) {
+    i += 4;
+  }
+  for (; i < n; ++i) {
     if (p[i] != q[i]) return p[i] - q[i];
   }
   return 0;

@@ -214,18 +214,47 @@ TEST_F(FloatParse, LongFractionsKeepTheirValue) {
   EXPECT_TRUE(std::signbit(ld(allzero_exp.c_str()).v));
 }
 
-// Integer parts past the format's range become infinity, and a long
-// fraction after them changes nothing: never a NaN.
+// Integer parts whose value is past the format's range become infinity,
+// and a long fraction after them changes nothing: never a NaN.
 TEST_F(FloatParse, HugeIntegerParts) {
   std::string ints(5000, '1');
   EXPECT_EQ(ld(ints.c_str()).v, HUGE_VALL);
   EXPECT_EQ(ld((ints + "." + std::string(1500, '7')).c_str()).v, HUGE_VALL);
   EXPECT_EQ(ld((ints + ".5").c_str()).v, HUGE_VALL);
-  EXPECT_EQ(ld(("-" + ints + "." + std::string(1500, '7') + "e-99999").c_str()).v, -HUGE_VALL);
   std::string big = std::string(4000, '1') + "." + std::string(1500, '7');
   EXPECT_TRUE(near(ld(big.c_str()).v, std::strtold(big.c_str(), nullptr), 1e-15L));
   std::string bighex = "0x" + std::string(4100, 'f') + "." + std::string(1100, 'f');
   EXPECT_EQ(ld(bighex.c_str()).v, HUGE_VALL);
+}
+
+// Integer parts too long to add up within the range keep their leading
+// digits and a power of ten, so an exponent or the value itself can bring
+// them back; those that still add up keep the plain sequence, bit for bit.
+TEST_F(FloatParse, LongIntegerPartsKeepTheirValue) {
+  std::string z(4932, '0');
+  const struct {
+    std::string text;
+    long double want;
+  } rows[] = {
+      {"1" + z + "0e-4933", 1.0L},
+      {"1" + z.substr(0, 3999) + "." + std::string(1000, '0'), ld("1e3999").v},
+      {"1" + z + ".0", ld("1e4932").v},
+      {"0x1" + std::string(4096, '0') + "p-16384", 1.0L},
+      {"-" + std::string(5000, '1') + "." + std::string(1500, '7') + "e-99999", -0.0L},
+      {"2" + z, HUGE_VALL},
+      {"1" + z + "e-4932", plain_decimal("1" + z, "", -4932)},
+  };
+  for (const auto& r : rows) {
+    Parsed p = ld(r.text.c_str());
+    EXPECT_EQ(p.v, r.want) << r.text.substr(0, 8) << "... (" << r.text.size() << " bytes)";
+    EXPECT_EQ(std::signbit(p.v), std::signbit(r.want)) << r.text.size();
+    EXPECT_EQ(p.end, static_cast<long>(r.text.size()));
+  }
+  EXPECT_EQ(ridid::strtod(rows[0].text.c_str(), nullptr), 1.0);
+  std::string digits;
+  for (int i = 0; i < 5000; ++i) digits += static_cast<char>('0' + (i * 7 + 3) % 10);
+  digits += "e-4990";
+  EXPECT_TRUE(near(ld(digits.c_str()).v, std::strtold(digits.c_str(), nullptr), 1e-15L));
 }
 
 }  // namespace

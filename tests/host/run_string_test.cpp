@@ -1,8 +1,11 @@
 // String and memory functions: the null and low-address rules, unsigned
-// comparison, case folding, strtok's continuation, overlapping moves and the
-// block fills.
+// comparison, case folding, strtok's continuation, overlapping moves, the
+// block fills, and the word-at-a-time reads at every alignment up to a page end.
 #include "runtime_test.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -56,6 +59,83 @@ TEST_F(StringTest, ComparisonsAreUnsignedDifferences) {
   EXPECT_EQ(ridid::memcmp("ab\0x", "ab\0y", 4), 'x' - 'y');  // NUL is just a byte
   EXPECT_EQ(ridid::memcmp("\x01", "\xff", 1), 1 - 255);
   EXPECT_EQ(ridid::memcmp(nullptr, nullptr, 0), 0);
+}
+
+// Two read-write pages, each followed by a PROT_NONE one. at_end puts bytes
+// so that the last is the last of page 0 or 1: a read past it faults.
+class PageEndTest : public RuntimeTest {
+ protected:
+  static constexpr size_t kPage = 4096;
+  char* base_ = nullptr;
+  void SetUp() override {
+    RuntimeTest::SetUp();
+    base_ = static_cast<char*>(mmap(nullptr, 4 * kPage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(base_, MAP_FAILED);
+    ASSERT_EQ(mprotect(base_ + kPage, kPage, PROT_NONE) | mprotect(base_ + 3 * kPage, kPage, PROT_NONE), 0);
+  }
+  void TearDown() override { munmap(base_, 4 * kPage); }
+  char* at_end(int page, const std::string& bytes) {
+    char* p = base_ + (2 * page + 1) * kPage - bytes.size();
+    std::memcpy(p, bytes.data(), bytes.size());
+    return p;
+  }
+};
+
+// The first differing byte pair's difference, up to n bytes or a common NUL.
+int model_compare(const char* a, const char* b, size_t n, bool stop_at_nul) {
+  for (size_t i = 0; i < n; ++i) {
+    int d = static_cast<unsigned char>(a[i]) - static_cast<unsigned char>(b[i]);
+    if (d != 0 || (stop_at_nul && a[i] == 0)) return d;
+  }
+  return 0;
+}
+
+const std::string kText = "abcdefghij\x80klmnopqrst\xffuvwxyz0123456789";
+
+// Every length from 0 and 0..3 junk bytes after the terminator put the
+// string at every alignment, its terminator at the page end included.
+TEST_F(PageEndTest, LengthsAndStrchrAgreeWithTheHost) {
+  for (size_t len = 0; len <= kText.size(); ++len) {
+    for (size_t junk = 0; junk < 4; ++junk) {
+      SCOPED_TRACE(testing::Message() << "length " << len << " junk " << junk);
+      char* s = at_end(0, kText.substr(0, len) + '\0' + std::string(junk, 'x'));
+      EXPECT_EQ(ridid::strlen(s), len);
+      for (size_t max : {size_t{0}, len / 2, len, len + 1, len + junk + 1, SIZE_MAX}) {
+        EXPECT_EQ(ridid::strnlen(s, max), std::min(max, len)) << max;
+      }
+      for (int c : std::initializer_list<int>{0, 'a', 'x', '#', 0x80, 0x1ff, 'A' + 0x100, kText[len / 2]}) {
+        EXPECT_EQ(ridid::strchr(s, c), std::strchr(s, c)) << c;
+      }
+      char* unterminated = at_end(1, kText.substr(0, len));
+      EXPECT_EQ(ridid::strnlen(unterminated, len), len);
+    }
+  }
+}
+
+// Each row at every pair of alignments, with different junk after the two
+// terminators.
+TEST_F(PageEndTest, ComparisonsAtEveryAlignment) {
+  std::string changed = kText, high = kText, zero = kText;
+  changed[30] = 'A';
+  high[3] = '\xfe';
+  zero[17] = 0;
+  const std::string rows[][2] = {{"", ""},      {"a", ""},     {kText, kText}, {kText, changed},
+                                 {high, kText}, {zero, kText}, {"\x80", "\x7f"}, {kText, kText.substr(0, 21)}};
+  for (const auto& row : rows) {
+    for (size_t junk = 0; junk < 16; ++junk) {
+      SCOPED_TRACE(testing::Message() << "row " << (&row - rows) << " junk " << junk % 4 << "," << junk / 4);
+      std::string sa = row[0] + '\0' + std::string(junk % 4, 'x'), sb = row[1] + '\0' + std::string(junk / 4, 'y');
+      char* a = at_end(0, sa);
+      char* b = at_end(1, sb);
+      EXPECT_EQ(ridid::strcmp(a, b), model_compare(a, b, SIZE_MAX, true));
+      EXPECT_EQ(ridid::strncmp(a, b, SIZE_MAX), model_compare(a, b, SIZE_MAX, true));
+      for (size_t n = 0; n <= std::min(sa.size(), sb.size()); ++n) {
+        EXPECT_EQ(ridid::strncmp(a, b, n), model_compare(a, b, n, true)) << n;
+        const char *ea = a + sa.size() - n, *eb = b + sb.size() - n;  // blocks ending at the page ends
+        EXPECT_EQ(ridid::memcmp(ea, eb, n), model_compare(ea, eb, n, false)) << n;
+      }
+    }
+  }
 }
 
 TEST_F(StringTest, CaseFoldingGoesToLowerCase) {

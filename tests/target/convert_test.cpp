@@ -55,6 +55,16 @@ void strtod_matches_literals() {
   memset(text + 2, '0', 1500);
   strcpy(text + 1502, "1e1501");
   CHECK(strtold(text, 0) == 1.0L);
+  // Integer parts too long to add up: "1", 4933 zeros, "e-4933"; then "1",
+  // 3999 zeros, ".", 1000 zeros.
+  static char big[5002];
+  memset(big, '0', 5001);
+  big[0] = '1';
+  strcpy(big + 4934, "e-4933");
+  CHECK(strtod(big, 0) == 1.0);
+  memset(big + 4934, '0', 7);
+  big[4000] = '.';
+  CHECK(strtold(big, 0) == strtold("1e3999", 0));
   char* end = 0;
   CHECK(strtod("-0", &end) == 0.0);
   CHECK(end != 0 && *end == 0);

@@ -1,0 +1,47 @@
+#!/bin/bash
+# String function figures under ridid-emu: guest instructions per call on
+# 100-byte strings (two equal ones for the comparisons), from the counts of
+# two runs of different lengths, less the bare loop. Figures only; nothing
+# is judged.
+#
+# usage: bench/strings.sh [BUILD_DIR]   (default: build)
+set -euo pipefail
+build=${1:-build}
+emu=$build/bin/ridid-emu
+prog=$build/target/bin/strings_bench
+for f in "$emu" "$prog"; do
+  [[ -x $f ]] || { echo "strings.sh: $f not found (build first)" >&2; exit 1; }
+done
+
+small=100
+large=2100
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Instructions of one run: MODE COUNT
+instructions() {
+  "$emu" --no-sleep --scratch-root --count "$prog" "$1" "$2" 2> "$work/err" > /dev/null
+  sed -n 's/^instructions: //p' "$work/err"
+}
+
+# Extra instructions per iteration between the two counts.
+per_call() {
+  local a b
+  a=$(instructions "$1" $small)
+  b=$(instructions "$1" $large)
+  echo $(( (b - a) / (large - small) ))
+}
+
+loop=$(per_call none)
+printf '%-34s %s\n' "call (100-byte strings)" "instructions per call"
+for mode in strlen strnlen strcmp strncmp memcmp strchr; do
+  case $mode in
+    strlen) what='strlen(a)' ;;
+    strnlen) what='strnlen(a, 1000)' ;;
+    strcmp) what='strcmp(a, b), equal' ;;
+    strncmp) what='strncmp(a, b, 1000), equal' ;;
+    memcmp) what='memcmp(a, b, 100), equal' ;;
+    strchr) what="strchr(a, '#'), absent" ;;
+  esac
+  printf '%-34s %d\n' "$what" $(( $(per_call $mode) - loop ))
+done

@@ -1,0 +1,59 @@
+// String function benchmark: runs one call COUNT times on 100-byte strings.
+//
+// usage: strings_bench MODE COUNT
+// Modes: none (the loop alone), strlen, strnlen, strcmp, strncmp, memcmp
+// (two equal strings in separate buffers) and strchr (a byte that is not
+// there, so the whole string is searched). bench/strings.sh turns the
+// instruction counts of two runs into figures per call.
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+int parse_count(const char* s) {
+  int n = 0;
+  while (*s >= '0' && *s <= '9') n = n * 10 + (*s++ - '0');
+  return n;
+}
+
+enum { LENGTH = 100 };
+alignas(8) char g_a[LENGTH + 8];
+alignas(8) char g_b[LENGTH + 8];
+volatile unsigned int g_sink;
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    puts("usage: strings_bench MODE COUNT");
+    return 2;
+  }
+  const char* mode = argv[1];
+  int count = parse_count(argv[2]);
+  for (int i = 0; i < LENGTH; ++i) g_a[i] = g_b[i] = static_cast<char>('a' + i % 26);
+  // Volatile pointers keep each call in the loop.
+  const char* volatile a = g_a;
+  const char* volatile b = g_b;
+  unsigned int total = 0;
+
+  if (strcmp(mode, "none") == 0) {
+    for (int i = 0; i < count; ++i) total += reinterpret_cast<unsigned long>(a) + reinterpret_cast<unsigned long>(b);
+  } else if (strcmp(mode, "strlen") == 0) {
+    for (int i = 0; i < count; ++i) total += strlen(a);
+  } else if (strcmp(mode, "strnlen") == 0) {
+    for (int i = 0; i < count; ++i) total += strnlen(a, 1000);
+  } else if (strcmp(mode, "strcmp") == 0) {
+    for (int i = 0; i < count; ++i) total += strcmp(a, b);
+  } else if (strcmp(mode, "strncmp") == 0) {
+    for (int i = 0; i < count; ++i) total += strncmp(a, b, 1000);
+  } else if (strcmp(mode, "memcmp") == 0) {
+    for (int i = 0; i < count; ++i) total += memcmp(a, b, LENGTH);
+  } else if (strcmp(mode, "strchr") == 0) {
+    for (int i = 0; i < count; ++i) total += reinterpret_cast<unsigned long>(strchr(a, '#'));
+  } else {
+    puts("strings_bench: unknown mode");
+    return 2;
+  }
+  g_sink = total;
+  return 0;
+}
