@@ -11,7 +11,7 @@ cd "$(dirname "$0")"
 build=${BUILD_DIR:-build}
 
 packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev libcapstone-dev libdw-dev
-          nlohmann-json3-dev g++ g++-multilib
+          nlohmann-json3-dev zlib1g-dev liblzma-dev libbz2-dev g++ g++-multilib
           googletest libgtest-dev binutils gdb valgrind)
 
 install_missing() {

@@ -22,6 +22,17 @@
 
 #include "engine.h"
 
+#if defined(RIDID_UNICORN_STORE_PATCH)
+// Unicorn 2.0.1 builds a set of page locks for every guest store, only to
+// take and free them again (it takes no locks); these empty ones stand in for
+// its pair (the build made the library's weak). A store then costs about
+// half as much.
+extern "C" {
+void* page_collection_lock_x86_64(void*, uint64_t, uint64_t) { return nullptr; }
+void page_collection_unlock_x86_64(void*) {}
+}
+#endif
+
 namespace ridemu::detail {
 namespace {
 

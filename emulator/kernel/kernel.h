@@ -53,6 +53,13 @@ int32_t put_in_place(int fd, std::string temp, const std::string& target);
 void drop_temp(int fd, const std::string& temp);
 bool write_all(int fd, const uint8_t* data, size_t n);
 
+// ---- a root copied for one run (root.cpp) ----
+// Copies the tree `from` into the directory `to`, files as hard links where
+// possible: "" or why not.
+std::string clone_root(const std::string& from, const std::string& to);
+// Gives a file that is linked elsewhere a copy of its own: 0 or an error.
+int32_t privatize(const std::string& host);
+
 // ---- open files ----
 struct Pipe {
   std::string data;
@@ -161,6 +168,7 @@ class Machine {
 
   const Config& config;
   std::string root;  // realpath of the root ("" for the host's "/")
+  bool linked_root = false;  // its files may be links to another tree
   std::map<std::string, std::shared_ptr<Pipe>> fifos;  // by guest path
   std::map<int, Stream> streams;
   int next_stream = 1;

@@ -86,15 +86,12 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     }
     scratch_ = tmpl;
     if (cfg.copy_root && !cfg.scratch_root) {
-      std::error_code ec;
-      std::filesystem::copy(dir, scratch_,
-                            std::filesystem::copy_options::recursive |
-                                std::filesystem::copy_options::copy_symlinks,
-                            ec);
-      if (ec) {
-        setup_error_ = "cannot copy the root " + dir + ": " + ec.message();
+      const std::string why = clone_root(dir, scratch_);
+      if (!why.empty()) {
+        setup_error_ = "cannot copy the root " + dir + ": " + why;
         return;
       }
+      linked_root = true;
     }
     dir = scratch_;
   }
