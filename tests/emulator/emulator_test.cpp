@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <dirent.h>
@@ -21,6 +22,7 @@
 #include <set>
 #include <sstream>
 
+#include "kernel/kernel.h"
 #include "ridemu.h"
 
 namespace {
@@ -220,7 +222,37 @@ TEST(Loader, BuildsTheInitialStackAndRegisters) {
   for (int i = 0; i < 64; ++i) huge.push_back(std::string(8192, 'x'));
   o = ridemu::run(image("args"), huge, quiet());
   EXPECT_EQ(o.kind, ridemu::Outcome::Refused);
-  EXPECT_NE(o.message.find("argument list too long"), std::string::npos);
+  EXPECT_EQ(o.status, ridemu::kStatusTooLong);
+  EXPECT_EQ(o.message, "argument list too long");
+}
+
+TEST(Loader, AMappingFailureSaysWhy) {
+  // A 200 MiB data segment where the host allows the engine no more memory
+  // than it took for an ordinary run.
+  auto bytes = slurp(image("ops"));
+  const uint32_t phoff = le32(bytes, 28);
+  put32(bytes, phoff + 2 * 32 + 20, 200u << 20);  // the writable segment's memsz
+  TempDir dir;
+  spit(dir / "big.elf", bytes);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ridemu::run(image("ops"), {std::string("ops")}, quiet());
+    std::ifstream status("/proc/self/status");
+    long peak_kib = 0;
+    for (std::string l; std::getline(status, l);)
+      if (l.rfind("VmPeak:", 0) == 0) peak_kib = std::stol(l.substr(7));
+    const rlimit limit{static_cast<rlim_t>(peak_kib + (64 << 10)) << 10, RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    const auto o = ridemu::run(dir / "big.elf", {std::string("big")}, quiet());
+    const bool right = o.kind == ridemu::Outcome::Refused && o.status == ridemu::kStatusRefused &&
+                       o.message.rfind("cannot map segment 3: ", 0) == 0;
+    if (!right) std::fprintf(stderr, "got %d: %s\n", o.status, o.message.c_str());
+    _exit(right ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 // ---------------------------------------------------------------- faults
@@ -266,6 +298,31 @@ TEST(Faults, EachFaultEndsTheGuestWithOneMessage) {
   EXPECT_EQ(o.status, 0);
 }
 
+TEST(Faults, LinesNameTheFunctionSourceLineAndInstruction) {
+  const std::string source = slurp_text(std::string(EMU_TEST_SOURCES) + "/pit.c");
+  const auto line = [&](const std::string& marker) {
+    const size_t at = source.find("line: " + marker);
+    return std::to_string(std::count(source.begin(), source.begin() + at, '\n') + 1);
+  };
+  struct Case {
+    const char* arg;
+    std::string head, place, insn;
+  };
+  const std::vector<Case> cases = {
+      {"n", "unmapped write at 0x00000000 (eip 0x", ") in poke+0x", "(pit.c:" + line("null write") + "): mov dword ptr [eax], 1"},
+      {"s", "stack overflow: write at 0xbfef", ") in recurse+0x", "(pit.c:" + line("recursion") + "): mov dword ptr [ebp - 0x100], eax"},
+      {"u", "invalid instruction at 0x", ") in invalid+0x", "(pit.c:" + line("invalid") + "): ud2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.arg);
+    const auto o = ridemu::run(image("pit"), {std::string("pit"), std::string(c.arg)}, quiet());
+    EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
+    EXPECT_EQ(o.message.rfind(c.head, 0), 0u) << o.message;
+    EXPECT_NE(o.message.find(c.place), std::string::npos) << o.message;
+    EXPECT_EQ(o.message.size() - o.message.rfind(c.insn), c.insn.size()) << o.message;
+  }
+}
+
 TEST(Faults, InstructionBudgetEndsARunawayGuest) {
   auto c = quiet();
   c.max_instructions = 100000;
@@ -300,6 +357,19 @@ TEST(Faults, InstructionBudgetEndsARunawayGuest) {
 }
 
 // ---------------------------------------------------------------- services
+
+TEST(Services, TheTableServesEveryNumberOfTheSharedList) {
+  std::vector<std::pair<uint32_t, std::string>> listed;
+#define LISTED(number, NAME, name) listed.emplace_back(number, #name);
+  RIDID_SERVICES(LISTED)
+#undef LISTED
+  ASSERT_EQ(ridemu::detail::services().size(), listed.size());
+  for (const auto& [nr, name] : listed) {
+    const ridemu::detail::Service* s = ridemu::detail::find_service(nr);
+    ASSERT_NE(s, nullptr) << nr;
+    EXPECT_EQ(s->name, name);
+  }
+}
 
 TEST(Services, BadPointersGetEfaultAndTheGuestGoesOn) {
   const auto o = ops({std::string("B"), std::string("N")}, quiet());
@@ -747,6 +817,8 @@ TEST(Trace, OneJsonLinePerTrap) {
 
 // ---------------------------------------------------------------- command
 
+void walk(const std::string& dir, const std::string& rel, std::vector<std::string>& out);
+
 struct Command {
   int status = -1;
   std::string out, err;
@@ -799,12 +871,7 @@ TEST(Command, ExitStatusesAndMessages) {
   EXPECT_EQ(c.status, 127);
   EXPECT_EQ(c.err.rfind("ridid-emu: " + (dir / "nothing.elf") + ": ", 0), 0u);
 
-  c = command("--bogus " + image("args"), dir.path);
-  EXPECT_EQ(c.status, 125);
-  c = command("", dir.path);
-  EXPECT_EQ(c.status, 125);
-  c = command("--max-instructions x " + image("args"), dir.path);
-  EXPECT_EQ(c.status, 125);
+
 
   c = command("--count --scratch-root " + image("count"), dir.path);
   EXPECT_EQ(c.status, 0);
@@ -833,6 +900,110 @@ TEST(Command, ExitStatusesAndMessages) {
   c = command("--scratch-root " + image("fault") + " f", dir.path, "TMPDIR=" + (dir / "tmp"));
   EXPECT_EQ(c.status, 139);
   EXPECT_TRUE(listing(dir / "tmp").empty());
+}
+
+TEST(Command, OptionsAndTheirErrors) {
+  TempDir dir;
+  mkdir((dir / "root").c_str(), 0755);
+  const std::string args = image("args"), root = dir / "root";
+  const std::string help = "; try 'ridid-emu --help'\n";
+  struct Case {
+    std::string line;
+    int status;
+    std::string out, err;  // out: a prefix; err: the whole of it
+  };
+  const std::vector<Case> cases = {
+      {"-h", 0, "usage: ridid-emu [options] PROGRAM [ARGS...]\n", ""},
+      {"--help " + args, 0, "usage: ridid-emu", ""},
+      {"--version", 0, "ridid-emu 1.", ""},
+      {"--root=" + root + " " + args + " a", 2, "args.elf\na\n", ""},
+      {"--root " + root + " -- " + args + " -h", 2, "args.elf\n-h\n", ""},
+      {"--bogus " + args, 125, "", "ridid-emu: unknown option --bogus" + help},
+      {"-x " + args, 125, "", "ridid-emu: unknown option -x" + help},
+      {"--root", 125, "", "ridid-emu: --root needs a value" + help},
+      {"", 125, "", "ridid-emu: no program given" + help},
+      {"--max-instructions x " + args, 125, "", "ridid-emu: bad instruction budget: x" + help},
+      {"--time-limit 0 " + args, 125, "", "ridid-emu: bad time limit: 0" + help},
+      {"--root " + root + " --scratch-root " + args, 125, "", "ridid-emu: --root and --scratch-root conflict" + help},
+      {"--root " + root + " " + std::string(EMU_TEST_SOURCES) + "/../../target/process_status.sh",
+       126, "", ""},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.line);
+    const auto c = command(k.line, dir.path);
+    EXPECT_EQ(c.status, k.status);
+    EXPECT_EQ(c.out.rfind(k.out, 0), 0u) << c.out << c.err;
+    if (k.status != 126) EXPECT_EQ(c.err, k.err);
+  }
+  // A script given to ridid-emu is refused with a word on who runs scripts.
+  spit(dir / "demo.shell", "args.kav\n");
+  auto c = command("--root " + root + " " + (dir / "demo.shell"), dir.path);
+  EXPECT_EQ(c.status, 126);
+  EXPECT_NE(c.err.find("not an ELF image (a .shell script is run by the run command"),
+            std::string::npos) << c.err;
+  // --trace - writes the trace on standard error.
+  c = command("--root " + root + " --trace - " + args, dir.path);
+  EXPECT_NE(c.err.find("\n{\"pid\":1,\"nr\":2,\"name\":\"_exit\","), std::string::npos) << c.err;
+}
+
+TEST(Command, StraceNamesEachServiceAndDecodesItsArguments) {
+  ProgramRoot root;
+  spit(root.dir / "f.txt", "abc");
+  const auto c = command("--root " + root.dir.path + " --strace " + image("ops") +
+                             " c /f.txt c /nope s /bin/args.kav K e 3",
+                         root.dir.path);
+  EXPECT_EQ(c.status, 3);
+  const std::vector<std::string> want = {
+      "open(\"/f.txt\", 0) = 3",
+      "read(3, \"abc\", 4096) = 3",
+      "write(1, \"abc\", 3) = 3",
+      "close(3) = 0",
+      "open(\"/nope\", 0) = -2 ENOENT",
+      "[pid 2] write(1, \"/bin/args.kav\", 13) = 13",
+      "[pid 2] _exit(1) = ?",
+      "spawn(\"/bin/args.kav\", NULL, 0) = 2 (status 1)",
+  };
+  std::istringstream in(c.err);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  size_t at = 0;
+  for (const auto& l : lines)
+    if (at < want.size() && l == want[at]) ++at;
+  EXPECT_EQ(at, want.size()) << "missing: " << (at < want.size() ? want[at] : "") << "\n" << c.err;
+  EXPECT_NE(c.err.find("write(1, \"\\377\\1\\2\\3\", 4) = 4 (console packet)"), std::string::npos);
+  EXPECT_EQ(lines.back(), "_exit(3) = ?");
+}
+
+TEST(Command, TheDefaultRootIsACopyThatNothingReachesThrough) {
+  // ridid-emu's default root is the sample root beside it; a guest that
+  // deletes, stores and appends there leaves that root as it was.
+  const std::string emu = EMU_TEST_COMMAND;
+  const std::string sample = emu.substr(0, emu.rfind('/')) + "/../share/ridid/root";
+  const auto snapshot = [&] {
+    std::vector<std::string> entries;
+    walk(sample, "", entries);
+    std::map<std::string, std::string> files;
+    for (const auto& e : entries) {
+      struct stat st;
+      if (lstat((sample + "/" + e).c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        files[e] = slurp_text(sample + "/" + e);
+      else
+        files[e] = "(not a file)";
+    }
+    return files;
+  };
+  const auto before = snapshot();
+  ASSERT_TRUE(before.count("bin/run.dura"));
+  ASSERT_TRUE(before.count("docs/welcome.txt"));
+  TempDir tmp;
+  mkdir((tmp / "t").c_str(), 0755);
+  const auto c = command(image("ops") + " u /bin/run.dura w /notes.txt hi a /docs/welcome.txt more "
+                                        "c /docs/welcome.txt m /made",
+                         tmp.path, "TMPDIR=" + (tmp / "t"));
+  EXPECT_EQ(c.status, 0) << c.err;
+  EXPECT_EQ(c.out, before.at("docs/welcome.txt") + "more");  // the guest saw its own change
+  EXPECT_EQ(snapshot(), before);
+  EXPECT_TRUE(listing(tmp / "t").empty());  // and the copy is gone
 }
 
 // ---------------------------------------------------------------- robustness
@@ -894,6 +1065,50 @@ TEST(Limits, ScriptsThatStartNothingAreStillBounded) {
   const auto r = requests(o);
   ASSERT_FALSE(r.empty());
   EXPECT_EQ(r.back(), std::make_pair(std::string("fan1.shell"), -11));
+}
+
+TEST(Limits, TheTimeLimitAndTheBudgetHoldWhileScriptsRun) {
+  ProgramRoot root;
+  std::string many;
+  for (int i = 0; i < 4000; ++i) many += "args.kav x\n";
+  spit(root.dir / "bin/many.shell", many);
+  // Scripts of comment lines, each running the next twice: 2^10 runs.
+  const std::string comments(64 * 1024, '#');
+  for (int level = 1; level <= 10; ++level) {
+    const std::string next = "fold" + std::to_string(level + 1) + ".shell\n";
+    std::string text;
+    for (int i = 0; i < 4; ++i) text += comments + "\n";
+    spit(root.dir / ("bin/fold" + std::to_string(level) + ".shell"), text + next + next);
+  }
+  spit(root.dir / "bin/fold11.shell", "args.kav\n");
+  struct Case {
+    const char* line;
+    uint64_t time_limit_ms, budget;
+    const char* fault;
+  };
+  const std::vector<Case> cases = {
+      {"many.shell", 100, 0, "time limit exceeded"},
+      {"many.shell", 20000, 20000, "instruction budget exceeded"},
+      {"fold1.shell", 100, 0, "time limit exceeded"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    auto config = quiet(root.dir.path);
+    config.time_limit_ms = c.time_limit_ms;
+    config.max_instructions = c.budget;
+    const auto o = ops({std::string("r"), std::string(c.line), std::string("p")}, config);
+    // The whole run stops: the program that asked does not carry on.
+    EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
+    EXPECT_EQ(o.message.rfind(c.fault, 0), 0u) << o.message;
+    EXPECT_EQ(o.console.find('/'), std::string::npos);
+    int started = 0, lines = 0;
+    for (const auto& t : o.trace) {
+      started = std::max(started, t.pid);
+      lines += t.script;
+    }
+    EXPECT_LT(started, 3000);  // nothing started once the limit was spent
+    EXPECT_LT(lines, 2046);
+  }
 }
 
 TEST(Spawn, AnArgumentPastItsLimitIsTooLongNotABadPointer) {
