@@ -52,21 +52,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The whole join fits (checked above), and argv[1] is not empty.
   char line[LINE_MAX + 1];
   line[0] = 0;
   for (int i = 1; i < argc; ++i) {
     if (!argv[i]) continue;
-    if (line[0]) {
-      if (strlen(line) + 1 > LINE_MAX) break;
-      strcat(line, " ");
-    }
-    size_t len = strlen(line);
-    if (len == LINE_MAX) break;
-    strncat(line, argv[i], LINE_MAX - len);
-  }
-  if (!line[0]) {
-    puts(USAGE);
-    return 1;
+    if (line[0]) strcat(line, " ");
+    strncat(line, argv[i], LINE_MAX - strlen(line));
   }
 
   if (kernel_trap(SYS_RUN, reinterpret_cast<unsigned long>(line), 0, 0) == 0) return 0;
