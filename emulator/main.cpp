@@ -26,6 +26,8 @@ const char kUsage[] =
     "  --trace FILE          one JSON line per trap to FILE (- for standard error)\n"
     "  --strace              one line per trap on standard error, as strace writes\n"
     "  --count               print 'instructions: N' on standard error at exit\n"
+    "  --profile FILE        instructions per function and line, and calls, in\n"
+    "                        callgrind's format to FILE (a child: FILE.<pid>)\n"
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
     "  --time-limit SECONDS  end the guest (a fault) after this much real time\n"
     "  --no-sleep            usleep returns at once\n"
@@ -132,6 +134,7 @@ int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
   enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion };
+  enum { kProfile = kVersion + 32 };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scratch-root", no_argument, nullptr, kScratch},
@@ -143,6 +146,7 @@ int main(int argc, char** argv) {
       {"no-sleep", no_argument, nullptr, kNoSleep},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
+      {"profile", required_argument, nullptr, kProfile},
       {nullptr, 0, nullptr, 0},
   };
   ridemu::Config config;
@@ -187,6 +191,9 @@ int main(int argc, char** argv) {
         break;
       case kNoSleep:
         config.sleep = false;
+        break;
+      case kProfile:
+        config.profile_file = optarg;
         break;
       case ':':
         return usage_error(given + " needs a value");

@@ -117,6 +117,11 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     if (!f) return;
     tools.add(make_strace(f, f != stderr));
   }
+  if (!cfg.profile_file.empty()) {
+    auto profiler = make_profiler(cfg.profile_file, setup_error_);
+    if (!profiler) return;
+    tools.add(std::move(profiler));
+  }
 }
 
 Machine::~Machine() {

@@ -110,5 +110,9 @@ std::string trace_json(const TraceRecord& r);
 std::unique_ptr<Tool> make_strace(FILE* out, bool owned);
 // Keeps trace records and console packets in an Outcome (trace.cpp).
 std::unique_ptr<Tool> make_recorder(Outcome& outcome);
+// Instructions per function and line, and call edges, in callgrind's format
+// to `path` (a child process: path.<pid>) (profile.cpp). Null and `error`
+// when the file cannot be made.
+std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error);
 
 }  // namespace ridemu::detail
