@@ -62,7 +62,8 @@ install(FILES
   ${CMAKE_SOURCE_DIR}/cmake/ridid.ld
   ${RIDID_BUILTINS_ARCHIVE}
   DESTINATION lib/ridid)
-install(FILES ${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake DESTINATION share/ridid/cmake)
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake ${CMAKE_SOURCE_DIR}/cmake/RididTest.cmake
+  ${CMAKE_SOURCE_DIR}/cmake/RididRunTest.cmake DESTINATION share/ridid/cmake)
 install(DIRECTORY ${RIDID_SHARE_DIR}/root DESTINATION share/ridid USE_SOURCE_PERMISSIONS)
 
 # The SDK end to end: install to a temporary prefix, build the example

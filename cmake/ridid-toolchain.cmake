@@ -49,7 +49,8 @@ if(EXISTS "${_ridid_prefix}/lib/ridid/libridid.a")
   endif()
   string(APPEND _ridid_common " -isystem ${_ridid_prefix}/include")
   set(_ridid_libs "${_ridid_prefix}/lib/ridid/user_crt0.o ${_ridid_prefix}/lib/ridid/libridid.a ${RIDID_BUILTINS}")
-  set(CMAKE_CROSSCOMPILING_EMULATOR "${_ridid_prefix}/bin/ridid-emu")
+  set(RIDID_EMU "${_ridid_prefix}/bin/ridid-emu")
+  set(CMAKE_CROSSCOMPILING_EMULATOR "${RIDID_EMU}")
 else()
   set(RIDID_LINKER_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/ridid.ld")
   set(_ridid_libs "${RIDID_BUILTINS}")
@@ -70,3 +71,7 @@ foreach(lang C CXX)
       "${RIDID_LLD} -m elf_i386 -static --build-id=none -T ${RIDID_LINKER_SCRIPT} <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 endforeach()
 set(CMAKE_EXECUTABLE_SUFFIX "")
+
+# ridid_add_test(): tests that run a program under ridid-emu with standard
+# input, a root, an expected status and output (RididTest.cmake).
+include("${CMAKE_CURRENT_LIST_DIR}/RididTest.cmake")
