@@ -92,7 +92,11 @@ class Profiler : public Tool {
  public:
   Profiler(std::string path, FILE* first) : path_(std::move(path)), first_(first) {}
   ~Profiler() override {
-    if (first_) std::fclose(first_);
+    // No process started (the image was refused): no profile either.
+    if (first_) {
+      std::fclose(first_);
+      std::remove(path_.c_str());
+    }
   }
 
   bool wants_blocks() const override { return true; }
