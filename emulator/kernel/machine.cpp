@@ -120,6 +120,11 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     if (!f) return;
     tools.add(make_strace(f, f != stderr));
   }
+  if (cfg.gdb_port) {
+    auto stub = make_gdb_stub(cfg.gdb_port, setup_error_);
+    if (!stub) return;
+    tools.add(std::move(stub));
+  }
 }
 
 Machine::~Machine() {

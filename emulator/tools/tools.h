@@ -110,5 +110,8 @@ std::string trace_json(const TraceRecord& r);
 std::unique_ptr<Tool> make_strace(FILE* out, bool owned);
 // Keeps trace records and console packets in an Outcome (trace.cpp).
 std::unique_ptr<Tool> make_recorder(Outcome& outcome);
+// Serves GDB's remote protocol on 127.0.0.1:port for the first program
+// (gdb_stub.cpp); nullptr and `error` when the port cannot be had.
+std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error);
 
 }  // namespace ridemu::detail
