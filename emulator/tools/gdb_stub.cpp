@@ -196,7 +196,8 @@ class GdbStub : public Tool {
     // The state is the one before the faulting instruction: GDB may look
     // at it, and whatever it does next ends the program.
     const int signal = fault_signal(fault->what);
-    stop(p.cpu, signal, false, true, true);
+    dead_ = true;
+    stop(p.cpu, signal, false, true);
     if (mode_ == Mode::Continue || mode_ == Mode::Step) {
       char reply[8];
       std::snprintf(reply, sizeof reply, "X%02x", signal);
@@ -221,10 +222,11 @@ class GdbStub : public Tool {
       conn_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
       if (conn_ >= 0 || errno != EINTR) break;
     }
-    ::close(listener_);
+    const int why = errno;
+    ::close(listener_);  // one session
     listener_ = -1;
     if (conn_ < 0) {
-      std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(errno));
+      std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(why));
       mode_ = Mode::Free;
       return false;
     }
@@ -241,7 +243,7 @@ class GdbStub : public Tool {
 
   void lost() {
     if (mode_ != Mode::Free)
-      std::fprintf(stderr, "ridid-emu: GDB went away; the program runs on\n");
+      std::fprintf(stderr, "ridid-emu: GDB went away%s\n", dead_ ? "" : "; the program runs on");
     hang_up();
   }
 
@@ -318,13 +320,14 @@ class GdbStub : public Tool {
   }
 
   // Stops the program and answers GDB until it resumes it (or goes).
-  // `announce`: GDB waits for this stop; `dead`: the program faulted.
-  void stop(Cpu& cpu, int signal, bool at_breakpoint, bool announce, bool dead = false) {
+  // `announce`: GDB waits for this stop.
+  void stop(Cpu& cpu, int signal, bool at_breakpoint, bool announce) {
     mode_ = Mode::Stopped;
     ticks_ = 0;
     stop_ = stop_reply(cpu, signal, at_breakpoint);
     if (announce) send_packet(stop_);
     const uint32_t eip = cpu.eip();
+    eip_written_ = false;
     while (mode_ == Mode::Stopped) {
       if (events_.empty()) {
         if (!receive(true)) return;
@@ -335,7 +338,7 @@ class GdbStub : public Tool {
       switch (e.kind) {
         case gdb::Reader::Event::Packet:
           if (!send_raw("+")) return;
-          answer(cpu, e.body, dead);
+          answer(cpu, e.body);
           break;
         case gdb::Reader::Event::BadPacket:
           if (!send_raw("-")) return;
@@ -350,17 +353,17 @@ class GdbStub : public Tool {
     if (kill_) {
       kill_ = false;
       killed_ = true;
-      if (!dead) cpu.fail({"killed by the debugger", eip, eip});
+      if (!dead_) cpu.fail({"killed by the debugger", eip, eip});
       return;
     }
-    // A new EIP takes effect at once: the engine starts over there, and the
-    // next instruction event is for it, before it runs.
-    if (!dead && mode_ != Mode::Free && cpu.eip() != eip) moved_ = true;
+    // A write to EIP takes effect at once: the engine starts over there, and
+    // the next instruction event is for it, before it runs.
+    if (!dead_ && mode_ != Mode::Free && eip_written_) moved_ = true;
   }
 
   // ---- commands ----
 
-  void answer(Cpu& cpu, const std::string& body, bool dead) {
+  void answer(Cpu& cpu, const std::string& body) {
     if (body.empty()) return send_packet("");
     const std::string_view args = std::string_view(body).substr(1);
     switch (body[0]) {
@@ -393,8 +396,8 @@ class GdbStub : public Tool {
       case 'c':
       case 's':
       case 'C':
-      case 'S': return resume(cpu, body, dead);
-      case 'v': return answer_v(cpu, body, dead);
+      case 'S': return resume(cpu, body);
+      case 'v': return answer_v(cpu, body);
       case 'D':
         send_packet("OK");
         hang_up();
@@ -412,7 +415,7 @@ class GdbStub : public Tool {
 
   // c [ADDR], s [ADDR], C SIG [;ADDR], S SIG [;ADDR]: the signal is not
   // delivered (a ridid program has no handlers).
-  void resume(Cpu& cpu, const std::string& body, bool dead) {
+  void resume(Cpu& cpu, const std::string& body) {
     std::string_view addr = std::string_view(body).substr(1);
     if (body[0] == 'C' || body[0] == 'S') {
       const size_t semi = addr.find(';');
@@ -423,12 +426,15 @@ class GdbStub : public Tool {
     if (!addr.empty()) {
       uint32_t to;
       if (!gdb::parse_u32(addr, to)) return send_packet("E01");
-      if (!dead) cpu.set_reg(UC_X86_REG_EIP, to);
+      if (!dead_ && to != cpu.eip()) {
+        cpu.set_reg(UC_X86_REG_EIP, to);
+        eip_written_ = true;
+      }
     }
     mode_ = (body[0] == 's' || body[0] == 'S') ? Mode::Step : Mode::Continue;
   }
 
-  void answer_v(Cpu& cpu, const std::string& body, bool dead) {
+  void answer_v(Cpu& cpu, const std::string& body) {
     if (body == "vCont?") return send_packet("vCont;c;C;s;S");
     if (starts_with(body, "vKill")) {
       send_packet("OK");
@@ -439,8 +445,8 @@ class GdbStub : public Tool {
     if (starts_with(body, "vCont;")) {
       // One thread: the first action is the one for it.
       const char action = body.size() > 6 ? body[6] : '\0';
-      if (action == 'c' || action == 'C') return resume(cpu, "c", dead);
-      if (action == 's' || action == 'S') return resume(cpu, "s", dead);
+      if (action == 'c' || action == 'C') return resume(cpu, "c");
+      if (action == 's' || action == 'S') return resume(cpu, "s");
       return send_packet("E01");
     }
     return send_packet("");
@@ -499,6 +505,7 @@ class GdbStub : public Tool {
       const uint32_t v = (old & ~kUserFlags) | (want & kUserFlags);
       std::memcpy(next, &v, 4);
     }
+    if (r == kEip) eip_written_ = true;
     return uc_reg_write(cpu.engine(), kRegs[r].id, next) == UC_ERR_OK;
   }
 
@@ -596,9 +603,11 @@ class GdbStub : public Tool {
   std::set<uint32_t> breakpoints_;
   uint32_t ticks_ = 0;
   bool swbreak_ = false;  // GDB understands "swbreak" in a stop reply
-  bool moved_ = false;    // GDB changed EIP while stopped
+  bool eip_written_ = false;  // GDB wrote EIP while stopped ...
+  bool moved_ = false;        // ... so the next event is before anything ran
   bool kill_ = false;     // GDB asked to end the program
   bool killed_ = false;
+  bool dead_ = false;     // the program faulted: it cannot run again
 };
 
 }  // namespace
