@@ -31,6 +31,9 @@ const char kUsage[] =
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
     "  --time-limit SECONDS  end the guest (a fault) after this much real time\n"
     "  --no-sleep            usleep returns at once\n"
+    "  --gdb PORT            wait for GDB on 127.0.0.1:PORT before the first\n"
+    "                        instruction and serve its remote protocol (the first\n"
+    "                        program only; its children run freely)\n"
     "  -h, --help            this text\n"
     "  --version             the version\n"
     "Options end at the first argument that does not start with '-', or at '--'.\n"
@@ -133,8 +136,8 @@ int run_isolated(const std::string& program,
 int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
-  enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion };
-  enum { kProfile = kVersion + 32 };
+  enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion,
+         kGdb, kProfile };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scratch-root", no_argument, nullptr, kScratch},
@@ -144,6 +147,7 @@ int main(int argc, char** argv) {
       {"max-instructions", required_argument, nullptr, kMax},
       {"time-limit", required_argument, nullptr, kTime},
       {"no-sleep", no_argument, nullptr, kNoSleep},
+      {"gdb", required_argument, nullptr, kGdb},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
       {"profile", required_argument, nullptr, kProfile},
@@ -195,6 +199,13 @@ int main(int argc, char** argv) {
       case kProfile:
         config.profile_file = optarg;
         break;
+      case kGdb: {
+        uint64_t port = 0;
+        if (!parse_count(optarg, port) || port > 65535)
+          return usage_error(std::string("bad GDB port: ") + optarg);
+        config.gdb_port = static_cast<int>(port);
+        break;
+      }
       case ':':
         return usage_error(given + " needs a value");
       default:

@@ -122,6 +122,11 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     if (!profiler) return;
     tools.add(std::move(profiler));
   }
+  if (cfg.gdb_port) {
+    auto stub = make_gdb_stub(cfg.gdb_port, setup_error_);
+    if (!stub) return;
+    tools.add(std::move(stub));
+  }
 }
 
 Machine::~Machine() {

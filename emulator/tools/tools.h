@@ -114,5 +114,8 @@ std::unique_ptr<Tool> make_recorder(Outcome& outcome);
 // to `path` (a child process: path.<pid>) (profile.cpp). Null and `error`
 // when the file cannot be made.
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error);
+// Serves GDB's remote protocol on 127.0.0.1:port for the first program
+// (gdb_stub.cpp); nullptr and `error` when the port cannot be had.
+std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error);
 
 }  // namespace ridemu::detail

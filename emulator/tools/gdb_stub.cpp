@@ -1,0 +1,640 @@
+// The debugger stub (--gdb PORT): serves GDB's remote protocol for the first
+// program of a run.
+//
+// The stub listens on 127.0.0.1 from the start, so a port that cannot be had
+// is an error before the guest runs. Before the program's first instruction
+// it waits for GDB and answers it; from then on it watches every instruction
+// of that program (its children run freely) for the stub's breakpoints, a
+// single step, or an interrupt from GDB. A fault stops the program at the
+// faulting instruction with the signal a user program would get; resuming
+// after that ends it, and GDB is told that the signal ended it.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <set>
+
+#include "../engine/engine.h"
+#include "gdb_packet.h"
+#include "tools.h"
+
+namespace ridemu::detail {
+namespace {
+
+// GDB's signal numbers (the same on every host).
+constexpr int kSigInt = 2, kSigIll = 4, kSigTrap = 5, kSigFpe = 8, kSigBus = 10, kSigSegv = 11,
+              kSigXcpu = 24;
+
+// A fault's signal, by the start of its text.
+int fault_signal(const std::string& what) {
+  static const struct {
+    const char* prefix;
+    int signal;
+  } kTable[] = {
+      {"invalid instruction", kSigIll},  {"fast system call", kSigIll},
+      {"division error", kSigFpe},       {"floating-point error", kSigFpe},
+      {"SIMD floating-point", kSigFpe},  {"breakpoint", kSigTrap},
+      {"debug trap", kSigTrap},          {"alignment check", kSigBus},
+      {"time limit", kSigXcpu},          {"instruction budget", kSigXcpu},
+  };
+  for (const auto& e : kTable)
+    if (what.compare(0, std::strlen(e.prefix), e.prefix) == 0) return e.signal;
+  return kSigSegv;  // page faults, protection faults and the rest
+}
+
+// The registers in GDB's order for i386: the general registers, EIP,
+// EFLAGS, the segment registers, then the x87 unit (st0-st7 relative to the
+// top of its stack, as GDB numbers them).
+struct Reg {
+  int id;    // Unicorn's
+  int size;  // bytes
+};
+constexpr Reg kRegs[] = {
+    {UC_X86_REG_EAX, 4},   {UC_X86_REG_ECX, 4},   {UC_X86_REG_EDX, 4},  {UC_X86_REG_EBX, 4},
+    {UC_X86_REG_ESP, 4},   {UC_X86_REG_EBP, 4},   {UC_X86_REG_ESI, 4},  {UC_X86_REG_EDI, 4},
+    {UC_X86_REG_EIP, 4},   {UC_X86_REG_EFLAGS, 4}, {UC_X86_REG_CS, 4},  {UC_X86_REG_SS, 4},
+    {UC_X86_REG_DS, 4},    {UC_X86_REG_ES, 4},    {UC_X86_REG_FS, 4},   {UC_X86_REG_GS, 4},
+    {UC_X86_REG_ST0, 10},  {UC_X86_REG_ST1, 10},  {UC_X86_REG_ST2, 10}, {UC_X86_REG_ST3, 10},
+    {UC_X86_REG_ST4, 10},  {UC_X86_REG_ST5, 10},  {UC_X86_REG_ST6, 10}, {UC_X86_REG_ST7, 10},
+    {UC_X86_REG_FPCW, 4},  {UC_X86_REG_FPSW, 4},  {UC_X86_REG_FPTAG, 4}, {UC_X86_REG_FCS, 4},
+    {UC_X86_REG_FIP, 4},   {UC_X86_REG_FDS, 4},   {UC_X86_REG_FDP, 4},  {UC_X86_REG_FOP, 4},
+};
+constexpr int kRegCount = sizeof kRegs / sizeof kRegs[0];
+constexpr int kEip = 8, kEflags = 9, kFirstSegment = 10, kLastSegment = 15;
+// The flags a program may change itself (popf at level 3, trap flag aside).
+constexpr uint32_t kUserFlags = 0x240CD5;  // CF PF AF ZF SF DF OF AC ID
+
+const char kTargetXml[] =
+    R"(<?xml version="1.0"?>
+<!DOCTYPE target SYSTEM "gdb-target.dtd">
+<target version="1.0">
+<architecture>i386</architecture>
+<feature name="org.gnu.gdb.i386.core">
+<flags id="i386_eflags" size="4">
+<field name="CF" start="0" end="0"/><field name="" start="1" end="1"/>
+<field name="PF" start="2" end="2"/><field name="AF" start="4" end="4"/>
+<field name="ZF" start="6" end="6"/><field name="SF" start="7" end="7"/>
+<field name="TF" start="8" end="8"/><field name="IF" start="9" end="9"/>
+<field name="DF" start="10" end="10"/><field name="OF" start="11" end="11"/>
+<field name="NT" start="14" end="14"/><field name="RF" start="16" end="16"/>
+<field name="VM" start="17" end="17"/><field name="AC" start="18" end="18"/>
+<field name="VIF" start="19" end="19"/><field name="VIP" start="20" end="20"/>
+<field name="ID" start="21" end="21"/>
+</flags>
+<reg name="eax" bitsize="32" type="int32" regnum="0"/>
+<reg name="ecx" bitsize="32" type="int32"/>
+<reg name="edx" bitsize="32" type="int32"/>
+<reg name="ebx" bitsize="32" type="int32"/>
+<reg name="esp" bitsize="32" type="data_ptr"/>
+<reg name="ebp" bitsize="32" type="data_ptr"/>
+<reg name="esi" bitsize="32" type="int32"/>
+<reg name="edi" bitsize="32" type="int32"/>
+<reg name="eip" bitsize="32" type="code_ptr"/>
+<reg name="eflags" bitsize="32" type="i386_eflags"/>
+<reg name="cs" bitsize="32" type="int32"/>
+<reg name="ss" bitsize="32" type="int32"/>
+<reg name="ds" bitsize="32" type="int32"/>
+<reg name="es" bitsize="32" type="int32"/>
+<reg name="fs" bitsize="32" type="int32"/>
+<reg name="gs" bitsize="32" type="int32"/>
+<reg name="st0" bitsize="80" type="i387_ext"/>
+<reg name="st1" bitsize="80" type="i387_ext"/>
+<reg name="st2" bitsize="80" type="i387_ext"/>
+<reg name="st3" bitsize="80" type="i387_ext"/>
+<reg name="st4" bitsize="80" type="i387_ext"/>
+<reg name="st5" bitsize="80" type="i387_ext"/>
+<reg name="st6" bitsize="80" type="i387_ext"/>
+<reg name="st7" bitsize="80" type="i387_ext"/>
+<reg name="fctrl" bitsize="32" type="int" group="float"/>
+<reg name="fstat" bitsize="32" type="int" group="float"/>
+<reg name="ftag" bitsize="32" type="int" group="float"/>
+<reg name="fiseg" bitsize="32" type="int" group="float"/>
+<reg name="fioff" bitsize="32" type="int" group="float"/>
+<reg name="foseg" bitsize="32" type="int" group="float"/>
+<reg name="fooff" bitsize="32" type="int" group="float"/>
+<reg name="fop" bitsize="32" type="int" group="float"/>
+</feature>
+</target>
+)";
+
+// Instructions run between two looks for an interrupt from GDB.
+constexpr uint32_t kPollEvery = 1u << 16;
+// Bytes of memory read or written by one packet (hex doubles them).
+constexpr uint32_t kMaxTransfer = (gdb::kMaxPacket - 32) / 2;
+// The packet size GDB is told leaves room below what the reader takes.
+constexpr size_t kPacketSlack = 0x100;
+
+bool starts_with(std::string_view s, std::string_view head) {
+  return s.size() >= head.size() && s.compare(0, head.size(), head) == 0;
+}
+
+// "ADDR,LEN" (hex) at the start of `args`; the rest after it in `rest`.
+bool parse_range(std::string_view args, uint32_t& addr, uint32_t& len, std::string_view& rest) {
+  const size_t comma = args.find(',');
+  if (comma == std::string_view::npos) return false;
+  size_t end = args.find_first_of(":;,", comma + 1);
+  if (end == std::string_view::npos) end = args.size();
+  rest = args.substr(end);
+  return gdb::parse_u32(args.substr(0, comma), addr) &&
+         gdb::parse_u32(args.substr(comma + 1, end - comma - 1), len);
+}
+
+class GdbStub : public Tool {
+ public:
+  GdbStub(int listener, int port) : listener_(listener), port_(port) {}
+  ~GdbStub() override {
+    if (conn_ >= 0) ::close(conn_);
+    if (listener_ >= 0) ::close(listener_);
+  }
+
+  bool wants_instructions(const ProcessView& p) const override {
+    return p.depth == 0 && mode_ != Mode::Free;
+  }
+
+  void instruction(const ProcessView& p, uint32_t eip) override {
+    if (p.depth != 0 || mode_ == Mode::Free) return;
+    if (mode_ == Mode::Waiting) {
+      if (!accept_gdb()) return;
+      stop(p.cpu, kSigTrap, false, false);
+      return;
+    }
+    if (moved_) {
+      // GDB moved EIP: nothing has run at the new place yet.
+      moved_ = false;
+      if (breakpoints_.count(eip)) stop(p.cpu, kSigTrap, true, true);
+      return;
+    }
+    if (mode_ == Mode::Step) {
+      stop(p.cpu, kSigTrap, false, true);
+    } else if (breakpoints_.count(eip)) {
+      stop(p.cpu, kSigTrap, true, true);
+    } else if (++ticks_ == kPollEvery) {
+      ticks_ = 0;
+      if (interrupted()) stop(p.cpu, kSigInt, false, true);
+    }
+  }
+
+  void ended(const ProcessView& p, int status, const Fault* fault,
+             const std::string&) override {
+    if (p.depth != 0 || conn_ < 0) return;
+    if (!fault) {
+      char reply[8];
+      std::snprintf(reply, sizeof reply, "W%02x", status & 0xFF);
+      send_packet(reply);
+      hang_up();
+      return;
+    }
+    if (killed_) return hang_up();
+    // The state is the one before the faulting instruction: GDB may look
+    // at it, and whatever it does next ends the program.
+    const int signal = fault_signal(fault->what);
+    dead_ = true;
+    stop(p.cpu, signal, false, true);
+    if (mode_ == Mode::Continue || mode_ == Mode::Step) {
+      char reply[8];
+      std::snprintf(reply, sizeof reply, "X%02x", signal);
+      send_packet(reply);
+    }
+    hang_up();
+  }
+
+ private:
+  enum class Mode {
+    Waiting,   // for GDB, before the first instruction
+    Stopped,   // answering GDB
+    Continue,  // running to a breakpoint
+    Step,      // running one instruction
+    Free,      // detached, killed or GDB gone: never stops again
+  };
+
+  bool accept_gdb() {
+    std::fprintf(stderr, "ridid-emu: waiting for GDB on 127.0.0.1:%d\n", port_);
+    std::fflush(stderr);
+    for (;;) {
+      conn_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (conn_ >= 0 || errno != EINTR) break;
+    }
+    const int why = errno;
+    ::close(listener_);  // one session
+    listener_ = -1;
+    if (conn_ < 0) {
+      std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(why));
+      mode_ = Mode::Free;
+      return false;
+    }
+    const int one = 1;
+    ::setsockopt(conn_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return true;
+  }
+
+  void hang_up() {
+    if (conn_ >= 0) ::close(conn_);
+    conn_ = -1;
+    mode_ = Mode::Free;
+  }
+
+  void lost() {
+    if (mode_ != Mode::Free)
+      std::fprintf(stderr, "ridid-emu: GDB went away%s\n", dead_ ? "" : "; the program runs on");
+    hang_up();
+  }
+
+  // ---- the wire ----
+
+  bool send_raw(const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size() && conn_ >= 0) {
+      const ssize_t n = ::send(conn_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        lost();
+        return false;
+      }
+      done += static_cast<size_t>(n);
+    }
+    return conn_ >= 0;
+  }
+
+  void send_packet(const std::string& body) {
+    last_sent_ = gdb::frame(body);
+    send_raw(last_sent_);
+  }
+
+  // Reads what GDB sent: waits when `wait`; false when GDB is gone.
+  bool receive(bool wait) {
+    char buf[4096];
+    for (;;) {
+      if (!wait) {
+        pollfd pfd{conn_, POLLIN, 0};
+        const int r = ::poll(&pfd, 1, 0);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) return true;
+      }
+      const ssize_t n = ::recv(conn_, buf, sizeof buf, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        lost();
+        return false;
+      }
+      reader_.feed(buf, static_cast<size_t>(n));
+      for (auto& e : reader_.take()) events_.push_back(std::move(e));
+      return true;
+    }
+  }
+
+  bool interrupted() {
+    if (!receive(false)) return false;
+    bool hit = false;
+    for (auto it = events_.begin(); it != events_.end();) {
+      if (it->kind == gdb::Reader::Event::Interrupt) {
+        hit = true;
+        it = events_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+    return hit;
+  }
+
+  // ---- stopping ----
+
+  std::string stop_reply(Cpu& cpu, int signal, bool at_breakpoint) {
+    char head[8];
+    std::snprintf(head, sizeof head, "T%02x", signal);
+    std::string reply = head;
+    for (int r : {kEip, 4, 5}) {
+      char num[4];
+      std::snprintf(num, sizeof num, "%02x", r);
+      reply += std::string(num) + ":" + read_reg(cpu, r) + ";";
+    }
+    if (at_breakpoint && swbreak_) reply += "swbreak:;";
+    return reply;
+  }
+
+  // Stops the program and answers GDB until it resumes it (or goes).
+  // `announce`: GDB waits for this stop.
+  void stop(Cpu& cpu, int signal, bool at_breakpoint, bool announce) {
+    mode_ = Mode::Stopped;
+    ticks_ = 0;
+    stop_ = stop_reply(cpu, signal, at_breakpoint);
+    if (announce) send_packet(stop_);
+    const uint32_t eip = cpu.eip();
+    eip_written_ = false;
+    while (mode_ == Mode::Stopped) {
+      if (events_.empty()) {
+        if (!receive(true)) return;
+        continue;  // a packet may still be on its way
+      }
+      const gdb::Reader::Event e = std::move(events_.front());
+      events_.pop_front();
+      switch (e.kind) {
+        case gdb::Reader::Event::Packet:
+          if (!send_raw("+")) return;
+          answer(cpu, e.body);
+          break;
+        case gdb::Reader::Event::BadPacket:
+          if (!send_raw("-")) return;
+          break;
+        case gdb::Reader::Event::Nak:
+          if (!last_sent_.empty() && !send_raw(last_sent_)) return;
+          break;
+        default:
+          break;
+      }
+    }
+    if (kill_) {
+      kill_ = false;
+      killed_ = true;
+      if (!dead_) cpu.fail({"killed by the debugger", eip, eip});
+      return;
+    }
+    // A write to EIP takes effect at once: the engine starts over there, and
+    // the next instruction event is for it, before it runs.
+    if (!dead_ && mode_ != Mode::Free && eip_written_) moved_ = true;
+  }
+
+  // ---- commands ----
+
+  void answer(Cpu& cpu, const std::string& body) {
+    if (body.empty()) return send_packet("");
+    const std::string_view args = std::string_view(body).substr(1);
+    switch (body[0]) {
+      case '?': return send_packet(stop_);
+      case 'g': {
+        std::string all;
+        for (int r = 0; r < kRegCount; ++r) all += read_reg(cpu, r);
+        return send_packet(all);
+      }
+      case 'G': return send_packet(write_all_regs(cpu, args) ? "OK" : "E01");
+      case 'p': {
+        uint32_t r;
+        if (!gdb::parse_u32(args, r) || r >= kRegCount) return send_packet("E01");
+        return send_packet(read_reg(cpu, static_cast<int>(r)));
+      }
+      case 'P': {
+        const size_t eq = args.find('=');
+        uint32_t r;
+        std::string value;
+        if (eq == std::string_view::npos || !gdb::parse_u32(args.substr(0, eq), r) ||
+            r >= kRegCount || !gdb::from_hex(args.substr(eq + 1), value))
+          return send_packet("E01");
+        return send_packet(write_reg(cpu, static_cast<int>(r), value) ? "OK" : "E01");
+      }
+      case 'm': return send_packet(read_memory(cpu, args));
+      case 'M':
+      case 'X': return send_packet(write_memory(cpu, args, body[0] == 'X'));
+      case 'Z':
+      case 'z': return send_packet(breakpoint(args, body[0] == 'Z'));
+      case 'c':
+      case 's':
+      case 'C':
+      case 'S': return resume(cpu, body);
+      case 'v': return answer_v(cpu, body);
+      case 'D':
+        send_packet("OK");
+        hang_up();
+        return;
+      case 'k':
+        kill_ = true;
+        mode_ = Mode::Free;
+        return;
+      case 'H':
+      case 'T': return send_packet("OK");
+      case 'q': return answer_query(body);
+      default: return send_packet("");
+    }
+  }
+
+  // c [ADDR], s [ADDR], C SIG [;ADDR], S SIG [;ADDR]: the signal is not
+  // delivered (a ridid program has no handlers).
+  void resume(Cpu& cpu, const std::string& body) {
+    std::string_view addr = std::string_view(body).substr(1);
+    if (body[0] == 'C' || body[0] == 'S') {
+      const size_t semi = addr.find(';');
+      uint32_t signal;
+      if (!gdb::parse_u32(addr.substr(0, semi), signal)) return send_packet("E01");
+      addr = semi == std::string_view::npos ? std::string_view() : addr.substr(semi + 1);
+    }
+    if (!addr.empty()) {
+      uint32_t to;
+      if (!gdb::parse_u32(addr, to)) return send_packet("E01");
+      if (!dead_ && to != cpu.eip()) {
+        cpu.set_reg(UC_X86_REG_EIP, to);
+        eip_written_ = true;
+      }
+    }
+    mode_ = (body[0] == 's' || body[0] == 'S') ? Mode::Step : Mode::Continue;
+  }
+
+  void answer_v(Cpu& cpu, const std::string& body) {
+    if (body == "vCont?") return send_packet("vCont;c;C;s;S");
+    if (starts_with(body, "vKill")) {
+      send_packet("OK");
+      kill_ = true;
+      mode_ = Mode::Free;
+      return;
+    }
+    if (starts_with(body, "vCont;")) {
+      // One thread: the first action is the one for it.
+      const char action = body.size() > 6 ? body[6] : '\0';
+      if (action == 'c' || action == 'C') return resume(cpu, "c");
+      if (action == 's' || action == 'S') return resume(cpu, "s");
+      return send_packet("E01");
+    }
+    return send_packet("");
+  }
+
+  void answer_query(const std::string& body) {
+    if (starts_with(body, "qSupported")) {
+      swbreak_ = body.find("swbreak+") != std::string::npos;
+      char reply[96];
+      std::snprintf(reply, sizeof reply, "PacketSize=%zx;qXfer:features:read+%s",
+                    gdb::kMaxPacket - kPacketSlack, swbreak_ ? ";swbreak+" : "");
+      return send_packet(reply);
+    }
+    if (starts_with(body, "qXfer:features:read:")) {
+      const std::string_view rest = std::string_view(body).substr(20);
+      const size_t colon = rest.find(':');
+      uint32_t offset, len;
+      std::string_view tail;
+      if (colon == std::string_view::npos || rest.substr(0, colon) != "target.xml" ||
+          !parse_range(rest.substr(colon + 1), offset, len, tail) || !tail.empty())
+        return send_packet("E00");
+      const std::string_view xml(kTargetXml, sizeof kTargetXml - 1);
+      if (offset >= xml.size()) return send_packet("l");
+      const std::string_view part = xml.substr(offset, len);
+      return send_packet((offset + part.size() < xml.size() ? "m" : "l") + gdb::escape(part));
+    }
+    if (body == "qAttached" || starts_with(body, "qAttached:")) return send_packet("0");
+    if (body == "qfThreadInfo") return send_packet("m1");
+    if (body == "qsThreadInfo") return send_packet("l");
+    if (body == "qC") return send_packet("QC1");
+    if (starts_with(body, "qSymbol")) return send_packet("OK");
+    return send_packet("");
+  }
+
+  // ---- registers ----
+
+  std::string read_reg(Cpu& cpu, int r) {
+    uint8_t buf[16] = {};
+    uc_reg_read(cpu.engine(), kRegs[r].id, buf);
+    return gdb::to_hex(buf, static_cast<size_t>(kRegs[r].size));
+  }
+
+  // Writes a register GDB changed; false for one that cannot change.
+  bool write_reg(Cpu& cpu, int r, const std::string& value) {
+    if (value.size() != static_cast<size_t>(kRegs[r].size)) return false;
+    uint8_t now[16] = {}, next[16] = {};
+    uc_reg_read(cpu.engine(), kRegs[r].id, now);
+    std::memcpy(next, value.data(), value.size());
+    if (std::memcmp(now, next, value.size()) == 0) return true;
+    // The segments are the system's: a program cannot load others.
+    if (r >= kFirstSegment && r <= kLastSegment) return false;
+    if (r == kEflags) {
+      uint32_t old, want;
+      std::memcpy(&old, now, 4);
+      std::memcpy(&want, next, 4);
+      const uint32_t v = (old & ~kUserFlags) | (want & kUserFlags);
+      std::memcpy(next, &v, 4);
+    }
+    if (r == kEip) eip_written_ = true;
+    return uc_reg_write(cpu.engine(), kRegs[r].id, next) == UC_ERR_OK;
+  }
+
+  bool write_all_regs(Cpu& cpu, std::string_view hex) {
+    std::string all;
+    if (!gdb::from_hex(hex, all)) return false;
+    size_t expected = 0;
+    for (const Reg& r : kRegs) expected += static_cast<size_t>(r.size);
+    if (all.size() != expected) return false;
+    // Refused as a whole when a segment register would change.
+    size_t at = 0;
+    for (int r = 0; r < kRegCount; ++r) {
+      const std::string value = all.substr(at, static_cast<size_t>(kRegs[r].size));
+      at += value.size();
+      if (r >= kFirstSegment && r <= kLastSegment && read_reg(cpu, r) != gdb::to_hex(value.data(), value.size()))
+        return false;
+    }
+    at = 0;
+    bool ok = true;
+    for (int r = 0; r < kRegCount; ++r) {
+      const std::string value = all.substr(at, static_cast<size_t>(kRegs[r].size));
+      at += value.size();
+      ok = write_reg(cpu, r, value) && ok;
+    }
+    return ok;
+  }
+
+  // ---- memory: only the process's own mappings ----
+
+  std::string read_memory(Cpu& cpu, std::string_view args) {
+    uint32_t addr, len;
+    std::string_view rest;
+    if (!parse_range(args, addr, len, rest) || !rest.empty()) return "E01";
+    len = std::min(len, kMaxTransfer);
+    std::string data;
+    uint64_t at = addr;
+    const uint64_t end = uint64_t(addr) + len;
+    while (at < end) {
+      const Region* r = cpu.mem.find(static_cast<uint32_t>(at));
+      if (!r) break;
+      const uint64_t n = std::min<uint64_t>(end, r->end) - at;
+      const size_t old = data.size();
+      data.resize(old + n);
+      if (uc_mem_read(cpu.engine(), at, data.data() + old, n) != UC_ERR_OK) {
+        data.resize(old);
+        break;
+      }
+      at += n;
+    }
+    // A read that runs into a hole gives what lies before it.
+    if (data.empty() && len) return "E14";
+    return gdb::to_hex(data.data(), data.size());
+  }
+
+  std::string write_memory(Cpu& cpu, std::string_view args, bool binary) {
+    uint32_t addr, len;
+    std::string_view rest;
+    if (!parse_range(args, addr, len, rest) || rest.empty() || rest[0] != ':') return "E01";
+    std::string data;
+    const bool decoded = binary ? gdb::unescape(rest.substr(1), data)
+                                : gdb::from_hex(rest.substr(1), data);
+    if (!decoded || data.size() != len) return "E01";
+    if (len == 0) return "OK";
+    // Any mapped page of the process, code included (the engine maps every
+    // page writable for itself).
+    if (!cpu.mem.check(addr, len, 0)) return "E14";
+    if (uc_mem_write(cpu.engine(), addr, data.data(), len) != UC_ERR_OK) return "E14";
+    // Code translated from these bytes is translated again.
+    uc_ctl_remove_cache(cpu.engine(), addr, uint64_t(addr) + len);
+    return "OK";
+  }
+
+  // Z0/z0 only: the stub keeps the breakpoints and never writes int3 into
+  // the program.
+  std::string breakpoint(std::string_view args, bool insert) {
+    if (args.size() < 2 || args[0] != '0' || args[1] != ',') return "";
+    uint32_t addr, kind;
+    std::string_view rest;
+    if (!parse_range(args.substr(2), addr, kind, rest)) return "E01";
+    if (insert)
+      breakpoints_.insert(addr);
+    else
+      breakpoints_.erase(addr);
+    return "OK";
+  }
+
+  int listener_;
+  int port_;
+  int conn_ = -1;
+  Mode mode_ = Mode::Waiting;
+  gdb::Reader reader_;
+  std::deque<gdb::Reader::Event> events_;
+  std::string last_sent_;
+  std::string stop_;  // the last stop reply, for "?"
+  std::set<uint32_t> breakpoints_;
+  uint32_t ticks_ = 0;
+  bool swbreak_ = false;  // GDB understands "swbreak" in a stop reply
+  bool eip_written_ = false;  // GDB wrote EIP while stopped ...
+  bool moved_ = false;        // ... so the next event is before anything ran
+  bool kill_ = false;     // GDB asked to end the program
+  bool killed_ = false;
+  bool dead_ = false;     // the program faulted: it cannot run again
+};
+
+}  // namespace
+
+std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error) {
+  if (port < 1 || port > 65535) {
+    error = "bad GDB port " + std::to_string(port) + " (1 to 65535)";
+    return nullptr;
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = std::string("cannot open a socket for GDB: ") + std::strerror(errno);
+    return nullptr;
+  }
+  const int one = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 1) != 0) {
+    error = "cannot listen for GDB on 127.0.0.1:" + std::to_string(port) + ": " +
+            std::strerror(errno);
+    ::close(fd);
+    return nullptr;
+  }
+  return std::make_unique<GdbStub>(fd, port);
+}
+
+}  // namespace ridemu::detail

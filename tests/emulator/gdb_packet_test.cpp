@@ -1,0 +1,124 @@
+// The debugger stub's packet layer on its own: framing, checksums, escapes,
+// and what the reader makes of good, bad, cut and noisy input.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "tools/gdb_packet.h"
+
+namespace {
+
+using namespace ridemu::detail::gdb;
+using namespace std::string_literals;
+
+// The reader's events in one line: "P:body" for a packet, B bad packet,
+// + ack, - nak, ^C interrupt.
+std::string events(Reader& r) {
+  std::string out;
+  for (const auto& e : r.take()) {
+    if (!out.empty()) out += ' ';
+    switch (e.kind) {
+      case Reader::Event::Packet: out += "P:" + e.body; break;
+      case Reader::Event::BadPacket: out += "B"; break;
+      case Reader::Event::Ack: out += "+"; break;
+      case Reader::Event::Nak: out += "-"; break;
+      case Reader::Event::Interrupt: out += "^C"; break;
+    }
+  }
+  return out;
+}
+
+TEST(GdbPacket, ReaderSplitsTheStream) {
+  const std::string too_long = "$" + std::string(kMaxPacket + 1, 'a') + "#00";
+  const std::string longest = std::string(kMaxPacket, 'a');
+  const struct {
+    std::string in, want;
+  } cases[] = {
+      {"$g#67", "P:g"},
+      {"+$m400000,4#f1-", "+ P:m400000,4 -"},
+      {"$g#68", "B"},                   // wrong sum
+      {"$g#6", ""},                     // cut: waits for the rest
+      {"$g#zz$?#3f", "B P:?"},          // a sum that is no hex number
+      {"$#00", "P:"},                   // empty body
+      {"$abc$?#3f", "B P:?"},           // a packet cut short by the next one
+      {"noise\xff\x00$?#3f"s, "P:?"},   // bytes between packets are ignored
+      {"\x03$c#63\x03", "^C P:c ^C"},   // an interrupt outside packets only
+      {"$a\x03" "b#c6", "P:a\x03" "b"}, // ... inside one it is data
+      {"$X0,1:}]#F9", "P:X0,1:}]"},     // escapes are left to the command
+      {too_long, "B"},
+      {"$" + longest + "#" + frame(longest).substr(longest.size() + 2), "P:" + longest},
+  };
+  for (const auto& c : cases) {
+    Reader whole;
+    whole.feed(c.in.data(), c.in.size());
+    EXPECT_EQ(events(whole), c.want) << c.in.substr(0, 40);
+    Reader bytewise;  // the same, however the bytes arrive
+    std::string got;
+    for (char ch : c.in) {
+      bytewise.feed(&ch, 1);
+      const std::string e = events(bytewise);
+      if (!e.empty()) got += (got.empty() ? "" : " ") + e;
+    }
+    EXPECT_EQ(got, c.want) << c.in.substr(0, 40);
+  }
+}
+
+TEST(GdbPacket, RandomBytesNeverCrashTheReader) {
+  std::mt19937 rng(7);
+  Reader r;
+  std::string chunk;
+  for (int round = 0; round < 2000; ++round) {
+    chunk.assign(rng() % 64, '\0');
+    for (char& c : chunk) c = "$#+-}\x03" "0a9fG"[rng() % 11];
+    r.feed(chunk.data(), chunk.size());
+    for (const auto& e : r.take()) ASSERT_LE(e.body.size(), kMaxPacket);
+  }
+  // Three "#" end whatever packet was open; the next one is then found.
+  const std::string good = "###$?#3f";
+  r.feed(good.data(), good.size());
+  const std::string last = events(r);
+  EXPECT_EQ(last.substr(last.size() < 3 ? 0 : last.size() - 3), "P:?");
+}
+
+TEST(GdbPacket, Encoding) {
+  EXPECT_EQ(frame("OK"), "$OK#9a");
+  EXPECT_EQ(frame(""), "$#00");
+  EXPECT_EQ(checksum(std::string(256, '\x01')), 0);
+  const struct {
+    std::string data, escaped;
+  } escapes[] = {
+      {"plain", "plain"},
+      {"#$}*", "}\x03}\x04}]}\x0a"},
+      {std::string("\0\xff", 2), std::string("\0\xff", 2)},
+  };
+  for (const auto& c : escapes) {
+    EXPECT_EQ(escape(c.data), c.escaped);
+    std::string back;
+    EXPECT_TRUE(unescape(c.escaped, back));
+    EXPECT_EQ(back, c.data);
+  }
+  std::string out;
+  EXPECT_FALSE(unescape("ab}", out));  // ends inside an escape
+
+  EXPECT_EQ(to_hex("\x00\x7f\xff", 3), "007fff");
+  EXPECT_TRUE(from_hex("007FfF", out));
+  EXPECT_EQ(out, std::string("\x00\x7f\xff", 3));
+  for (const char* bad : {"0", "0g", "zz", " 1"}) EXPECT_FALSE(from_hex(bad, out)) << bad;
+
+  const struct {
+    const char* text;
+    bool ok;
+    uint32_t value;
+  } numbers[] = {
+      {"0", true, 0},           {"ffffffff", true, 0xffffffff}, {"400000", true, 0x400000},
+      {"", false, 0},           {"100000000", false, 0},        {"-1", false, 0},
+      {"12z", false, 0},
+  };
+  for (const auto& n : numbers) {
+    uint32_t v = 12345;
+    EXPECT_EQ(parse_u32(n.text, v), n.ok) << n.text;
+    if (n.ok) EXPECT_EQ(v, n.value) << n.text;
+  }
+}
+
+}  // namespace
