@@ -42,6 +42,16 @@ const char kUsage[] =
     "126 image refused; 127 image not readable; 124 arguments too long for the\n"
     "stack; 125 usage or host error\n";
 
+// The guest's process, and the signal that ended ridid-emu's own, if one did:
+// a request to end ridid-emu ends the guest too.
+volatile pid_t g_child = 0;
+volatile sig_atomic_t g_ended_by = 0;
+
+void pass_on(int sig) {
+  g_ended_by = sig;
+  if (g_child > 0) kill(g_child, sig);
+}
+
 int usage_error(const std::string& what) {
   std::fprintf(stderr, "ridid-emu: %s; try 'ridid-emu --help'\n", what.c_str());
   return ridemu::kStatusUsage;
@@ -108,6 +118,10 @@ int run_isolated(const std::string& program,
     _exit(out.status);
   }
   int status = ridemu::kStatusUsage;
+  g_child = child;
+  struct sigaction pass{};
+  pass.sa_handler = pass_on;
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &pass, nullptr);
   if (child < 0) {
     std::fprintf(stderr, "ridid-emu: cannot start the guest: %s\n", std::strerror(errno));
   } else {
@@ -116,6 +130,8 @@ int run_isolated(const std::string& program,
     }
     if (WIFEXITED(raw)) {
       status = WEXITSTATUS(raw);
+    } else if (g_ended_by && WIFSIGNALED(raw) && WTERMSIG(raw) == g_ended_by) {
+      status = 128 + g_ended_by;  // as a shell reports a command a signal ended
     } else {
       std::fprintf(stderr,
                    "ridid-emu: guest fault: the processor emulation failed on the guest's code "

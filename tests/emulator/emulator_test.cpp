@@ -946,6 +946,31 @@ TEST(Command, OptionsAndTheirErrors) {
   EXPECT_NE(c.err.find("\n{\"pid\":1,\"nr\":2,\"name\":\"_exit\","), std::string::npos) << c.err;
 }
 
+TEST(Command, EndingTheEmulatorEndsTheGuest) {
+  const pid_t emu = fork();
+  ASSERT_GE(emu, 0);
+  if (emu == 0) {
+    execl(EMU_TEST_COMMAND, "ridid-emu", "--scratch-root", image("fault").c_str(), "l",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // The guest runs in a child of ridid-emu's: wait for it, then end ridid-emu.
+  pid_t guest = 0;
+  for (int i = 0; i < 200 && !guest; ++i) {
+    usleep(10000);
+    std::ifstream in("/proc/" + std::to_string(emu) + "/task/" + std::to_string(emu) + "/children");
+    in >> guest;
+  }
+  ASSERT_GT(guest, 0);
+  kill(emu, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(emu, &status, 0), emu);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  const bool gone = kill(guest, 0) != 0;
+  EXPECT_TRUE(gone);  // not left looping
+  if (!gone) kill(guest, SIGKILL);
+}
+
 TEST(Command, StraceNamesEachServiceAndDecodesItsArguments) {
   ProgramRoot root;
   spit(root.dir / "f.txt", "abc");
