@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
-# GDB itself against ridid-emu --gdb, in batch mode, on images/debuggee.c:
+# GDB itself against ridid-emu --gdb, in batch mode, on images/tools.c:
 # a breakpoint, locals and arguments, a backtrace, next and step, a double
 # returned in the x87 unit, the exit status; then a null write that stops at
 # its source line with SIGSEGV and, continued, ends the program.
 #
-#   gdb_session.sh RIDID-EMU DEBUGGEE.ELF DEBUGGEE.C
+#   gdb_session.sh RIDID-EMU TOOLS.ELF TOOLS.C
 #
 # Exit status 77 (skipped) when gdb is not installed.
 set -u
@@ -86,10 +86,10 @@ if start_emu; then
   expect '^Breakpoint 1, half \(x=5\) at ' "breakpoint in half"
   expect '^Value returned is \$1 = 2\.5$' "a double returned in st0"
   expect "^$loop[[:space:]]" "next onto the loop's line"
-  expect "^square \(n=1\) at .*debuggee\.c:$square$" "step into square"
+  expect "^square \(n=1\) at .*tools\.c:$square$" "step into square"
   expect '^#0  square \(n=1\) at ' "backtrace, frame 0"
   expect '^#1  0x[0-9a-f]+ in sum_squares \(count=4\) at ' "backtrace, frame 1"
-  expect '^#2  0x[0-9a-f]+ in start \(sp=0x[0-9a-f]+\) at ' "backtrace, frame 2"
+  expect '^#2  0x[0-9a-f]+ in run \(argc=1, argv=0x[0-9a-f]+\) at ' "backtrace, frame 2"
   expect '^\$2 = 1$' "the argument n"
   expect '^\$3 = 1$' "the local result after next"
   expect 'exited with code 036\]$' "the exit status reported to gdb (30)"
@@ -103,7 +103,7 @@ fi
 if start_emu crash; then
   session -ex continue -ex 'print nowhere' -ex continue
   expect '^Program received signal SIGSEGV, Segmentation fault\.$' "SIGSEGV stop"
-  expect "^0x[0-9a-f]+ in crash \(\) at .*debuggee\.c:$crash$" "stopped at the faulting line"
+  expect "^0x[0-9a-f]+ in crash \(\) at .*tools\.c:$crash$" "stopped at the faulting line"
   expect '^\$1 = \(volatile int \*\) 0x0$' "the local pointer at the fault"
   expect '^Program terminated with signal SIGSEGV, Segmentation fault\.$' "ended by SIGSEGV"
   status=$(emu_status)

@@ -1,7 +1,7 @@
 #!/bin/bash
-# ridid-emu --profile end to end: the guest images/prof.c (built with -g),
+# ridid-emu --profile end to end: the guest images/tools.c (built with -g),
 # its profiles read back by callgrind_annotate, the reader they are made for.
-# usage: profile_test.sh RIDID_EMU PROF_IMAGE PROF_IMAGE_WITHOUT_SYMBOLS
+# usage: profile_test.sh RIDID_EMU TOOLS_IMAGE TOOLS_IMAGE_WITHOUT_SYMBOLS
 # (exit 77: skipped)
 set -uo pipefail
 emu=$1
@@ -12,7 +12,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/root"
-cp "$2" "$work/root/prof.elf"
+cp "$2" "$work/root/tools.elf"
 cp "$3" "$work/root/bare.elf"
 # callgrind_annotate shortens the file names under its working directory,
 # but not those of callees.
@@ -25,11 +25,11 @@ check() {  # WHAT EXPECTED ACTUAL
   fi
 }
 
-# Profiles `prof.elf ARGS` (IMAGE=bare.elf: the image without symbols) to
+# Profiles `tools.elf ARGS` (IMAGE=bare.elf: the image without symbols) to
 # $work/p; prints the --count figure.
 profile() {
   rm -f "$work"/p*
-  "$emu" --root "$work/root" --count --profile "$work/p" "$work/root/${IMAGE:-prof.elf}" \
+  "$emu" --root "$work/root" --count --profile "$work/p" "$work/root/${IMAGE:-tools.elf}" \
     "$@" >/dev/null 2>"$work/err"
   local n
   n=$(sed -n 's/^instructions: //p' "$work/err")
@@ -93,7 +93,7 @@ check "child run: totals" "$count" "$(($(totals "$work/p") + $(totals "$work/p.2
 check "child's hottest function" "$((2 * 302)) ???:spin" "$(functions "$work/p.2" | head -1)"
 
 # An unwritable profile is refused before the guest starts.
-out=$("$emu" --root "$work/root" --profile "$work/no/such/dir" "$work/root/prof.elf" spin 1 1 \
+out=$("$emu" --root "$work/root" --profile "$work/no/such/dir" "$work/root/tools.elf" spin 1 1 \
   2>"$work/err")
 check "unwritable profile: status" 125 "$?"
 check "unwritable profile: guest output" "" "$out"

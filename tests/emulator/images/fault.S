@@ -1,11 +1,11 @@
 /* Commits one guest fault, chosen by the first letter of argv[1]:
  * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
- * x jump into data (not executable), u ud2, d divide by zero, i int3,
- * n int 0x81, l endless loop, s stack overflow, h hlt, p port input (with an
- * _exit right after it), y syscall, g an instruction breakpoint set in DR7,
- * f a far call through a register (an encoding the processor emulation
- * cannot translate).
- * Without an argument it exits with status 0. */
+ * x jump into data (not executable), e an instruction whose second byte is
+ * on the next page, which is not executable, u ud2, d divide by zero,
+ * i int3, n int 0x81, l endless loop, s stack overflow, h hlt, p port input
+ * (with an _exit right after it), y syscall, g an instruction breakpoint set
+ * in DR7, f a far call through a register (an encoding the processor
+ * emulation cannot translate). Without an argument it exits with status 0. */
   .section .text._start,"ax"
   .globl _start
 _start:
@@ -13,69 +13,43 @@ _start:
   jl done
   movl 8(%esp), %esi
   movzbl (%esi), %eax
-  cmpb $'r', %al
-  je f_read
-  cmpb $'w', %al
-  je f_write
-  cmpb $'c', %al
-  je f_code
-  cmpb $'j', %al
-  je f_jump
-  cmpb $'x', %al
-  je f_data
-  cmpb $'u', %al
-  je f_ud2
-  cmpb $'d', %al
-  je f_div
-  cmpb $'i', %al
-  je f_int3
-  cmpb $'n', %al
-  je f_int81
-  cmpb $'l', %al
-  je f_loop
-  cmpb $'s', %al
-  je f_stack
-  cmpb $'h', %al
-  je f_hlt
-  cmpb $'p', %al
-  je f_port
-  cmpb $'y', %al
-  je f_syscall
-  cmpb $'g', %al
-  je f_debug
-  cmpb $'f', %al
-  je f_far
+  subl $'a', %eax
+  cmpl $25, %eax
+  ja done
+  jmp *table(,%eax,4)
 done:
   movl $2, %eax
   xorl %ebx, %ebx
   int $0x80
   .globl at_read
 at_read:
-f_read:
+f_r:
   movl 0x10, %eax
   jmp done
-f_write:
+f_w:
   movl $0x20, %edi
   .globl at_write
 at_write:
   movl %eax, (%edi)
   jmp done
-f_code:
   .globl at_code
 at_code:
+f_c:
   movl %eax, _start
   jmp done
-f_jump:
+f_j:
   movl $0x12345678, %eax
   jmp *%eax
-f_data:
+f_x:
   movl $data_word, %eax
   jmp *%eax
-f_ud2:
+f_e:
+  jmp at_edge
   .globl at_ud2
 at_ud2:
+f_u:
   ud2
-f_div:
+f_d:
   xorl %ecx, %ecx
   movl $7, %eax
   xorl %edx, %edx
@@ -83,40 +57,64 @@ f_div:
 at_div:
   divl %ecx
   jmp done
-f_int3:
+  .globl at_int3
+at_int3:
+f_i:
   int3
   jmp done
-f_int81:
+  .globl at_int81
+at_int81:
+f_n:
   int $0x81
   jmp done
-f_loop:
-  jmp f_loop
-f_stack:
-  call f_stack
-f_hlt:
+f_l:
+  jmp f_l
+  .globl at_stack
+at_stack:
+f_s:
+  call f_s
+  .globl at_hlt
+at_hlt:
+f_h:
   hlt
   jmp done
-f_port:
+f_p:
+  movl $2, %ecx
+  .globl at_port
+at_port:
   inb $0x60, %al
   movl $2, %eax
   movl $99, %ebx
   int $0x80
-f_syscall:
   .globl at_syscall
 at_syscall:
+f_y:
   syscall
   jmp done
-
-f_debug:
+f_g:
   movl $1, %eax
   .globl at_debug
 at_debug:
   movl %eax, %dr7
   jmp done
-
-f_far:
+f_f:
   .byte 0xff, 0xd8   /* lcall *%eax: no memory operand, no meaning */
   jmp done
+
+  /* The last byte of the code: a mov whose ModRM byte would be the first
+   * byte of the read-only data after it. */
+  .section .text.zz_edge,"ax"
+  .balign 4096
+  .skip 4095, 0x90
+  .globl at_edge
+at_edge:
+  .byte 0x89
+
+  .section .rodata
+  .balign 4
+table:
+  .long done, done, f_c, f_d, f_e, f_f, f_g, f_h, f_i, f_j, done, f_l, done
+  .long f_n, done, f_p, done, f_r, f_s, done, f_u, done, f_w, f_x, f_y, done
 
   .data
   .globl data_word
