@@ -1,32 +1,16 @@
 /* A small command interpreter for tests: argv[1..] is a list of operations,
- * each a one-letter word followed by its operands. Every trap's result is in
- * the trace; the exit status is the number of traps that failed (negative
- * result), unless "e N" exits with N first.
- *
- *   c P      open P for reading, read up to 4096 bytes, print them, close
- *   w P T    writefile(P, T, strlen T)
- *   a P T    open P with write|create|append, write T, close
- *   l P      open P, lseek to the end, lseek to 2, read 3 bytes, print them
- *   d P  m P  u P  x P  f P     chdir, mkdir, unlink, rmdir, mkfifo
- *   p        getcwd into a buffer, print it and a newline
- *   r L      run request with the line L
- *   s P      spawn(P, 0, 0), then waitpid(pid, &status, 0)
- *   S P      spawn(P, own argv, own argc) and waitpid: runs itself again
- *   k        getkey
- *   i        read up to 4096 bytes from descriptor 0 and print them
- *   P        pipe: write "pipe!", read it back and print it, read again, close
- *   F P      open named pipe P for writing and for reading, pass "fifo!"
- *   z P T    zoror_stream_begin(P), _write(T), _end
- *   D        dup(1) and dup2(1, 9), print through both, close them
- *   t        usleep(200000)
- *   n        fd_set_inherit(1), fd_set_stdio(0, 1, 1), fd_set_nonblock(0, 1)
- *   K        console packet 0xFF 1 2 3
- *   B        services with bad pointers and counts, then print "alive"
- *   E        strings at the edges: a path running into unmapped memory, one
- *            ending on the last mapped byte, one of 5000 bytes
- *   N        unknown services 0 and 77
- *   e N      _exit(N)
- */
+ * a letter and its operands. Every trap's result is in the trace; the exit
+ * status is the number of traps that failed, unless "e N" exits with N.
+ * c P: print file P (one read of 4096); w P T: writefile; a P T: append T to
+ * P; l P: seek to the end, then to 2, print 3 bytes; d/m/u/x/f P: chdir,
+ * mkdir, unlink, rmdir, mkfifo; p: print the working directory; r L: run
+ * request; s P: spawn P alone, S P: spawn P with this vector, then waitpid;
+ * k: getkey; i: print what stdin gives; P: a pipe passing "pipe!"; F P: the
+ * named pipe P passing "fifo!"; z P T: stream T into P; D: print through
+ * dup(1) and dup2(1, 9); t: usleep(200000); n: the three fd_set services;
+ * K: the console packet FF 1 2 3; B: bad pointers and counts, then "alive";
+ * E: strings at the edge of the mappings and past 4095 bytes; N: unknown
+ * services 0 and 77. */
 typedef unsigned u32;
 
 /* The only zero-filled object, so it ends the writable mapping (for E). */
