@@ -101,8 +101,17 @@ int run_isolated(const std::string& program,
     if (mkdtemp(tmpl.data()) != nullptr) holder = tmpl;
   }
   std::fflush(nullptr);
+  // Set before the fork, so no moment is left where a signal ends only
+  // ridid-emu; the guest's process has the usual ones again.
+  const int kPassed[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  struct sigaction pass{}, usual{};
+  pass.sa_handler = pass_on;
+  usual.sa_handler = SIG_DFL;
+  for (int sig : kPassed) sigaction(sig, &pass, nullptr);
   const pid_t child = fork();
   if (child == 0) {
+    for (int sig : kPassed) sigaction(sig, &usual, nullptr);
+    if (g_ended_by) raise(g_ended_by);  // it came between the fork and here
     if (!holder.empty()) setenv("TMPDIR", holder.c_str(), 1);
     const ridemu::Outcome out = ridemu::run(program, guest_argv, config);
     if (out.kind == ridemu::Outcome::Refused) {
@@ -119,9 +128,7 @@ int run_isolated(const std::string& program,
   }
   int status = ridemu::kStatusUsage;
   g_child = child;
-  struct sigaction pass{};
-  pass.sa_handler = pass_on;
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaction(sig, &pass, nullptr);
+  if (child > 0 && g_ended_by) kill(child, g_ended_by);  // it came before the fork ended
   if (child < 0) {
     std::fprintf(stderr, "ridid-emu: cannot start the guest: %s\n", std::strerror(errno));
   } else {
