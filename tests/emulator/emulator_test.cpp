@@ -37,6 +37,19 @@ std::string mkdirs(const std::string& dir) {
   return dir;
 }
 
+// trap.elf traps for ever; this hook turns its traps into a script of calls
+// (nr, ebx, ecx, edx), then ends it with _exit(0).
+struct Calls {
+  std::vector<std::array<uint32_t, 4>> list;
+  size_t next = 0;
+  ridemu::ServiceHook hook() {
+    return [this](ridemu::ServiceCall& c) {
+      const auto a = next < list.size() ? list[next++] : std::array<uint32_t, 4>{2, 0, 0, 0};
+      c.nr = a[0], c.ebx = a[1], c.ecx = a[2], c.edx = a[3];
+    };
+  }
+};
+
 // ---------------------------------------------------------------- loader
 
 TEST(Loader, RefusesMalformedImages) {
@@ -102,6 +115,26 @@ TEST(Loader, BuildsTheInitialStackAndRegisters) {
   o = ridemu::run(image("args"), huge, quiet());
   EXPECT_EQ(o.status, ridemu::kStatusTooLong);
   EXPECT_EQ(o.message, "argument list too long");
+}
+
+TEST(Loader, ASegmentEndingJustPastAPageHasItsLastByte) {
+  std::string bytes = slurp(image("trap"));
+  const ElfImage e(image("trap"));
+  uint32_t last = 0;
+  for (size_t i = 0; i < e.phdrs.size(); ++i) {
+    const Elf32_Phdr& ph = e.phdrs[i];
+    if (ph.p_type != PT_LOAD || !(ph.p_flags & PF_W)) continue;
+    const uint32_t memsz = ((ph.p_vaddr + ph.p_memsz + 0xFFF) & ~0xFFFu) - ph.p_vaddr + 1;
+    std::memcpy(&bytes[e.eh.e_phoff + i * sizeof ph + 20], &memsz, 4);
+    last = ph.p_vaddr + memsz - 1;
+  }
+  TempDir dir;
+  spit(dir / "t.elf", bytes);
+  Calls calls;
+  calls.list = {{1, 1, last, 1}};  // write out its last byte
+  auto c = quiet();
+  c.service_hook = calls.hook();
+  EXPECT_EQ(results(ridemu::run(dir / "t.elf", {"t"}, c), 1), (Ints{1}));
 }
 
 TEST(Loader, AMappingFailureSaysWhy) {
@@ -524,19 +557,6 @@ TEST(Trace, OneJsonLinePerTrap) {
 
 // ---------------------------------------------------------------- limits
 
-// trap.elf traps for ever; this hook turns its traps into a script of calls
-// (nr, ebx, ecx, edx), then ends it with _exit(0).
-struct Calls {
-  std::vector<std::array<uint32_t, 4>> list;
-  size_t next = 0;
-  ridemu::ServiceHook hook() {
-    return [this](ridemu::ServiceCall& c) {
-      const auto a = next < list.size() ? list[next++] : std::array<uint32_t, 4>{2, 0, 0, 0};
-      c.nr = a[0], c.ebx = a[1], c.ecx = a[2], c.edx = a[3];
-    };
-  }
-};
-
 TEST(Limits, APipeHoldsNoMoreThanItsCapacity) {
   // The reader always leaves one byte behind, so the pipe never runs empty;
   // what was read must still be let go: 256 MiB pass through.
@@ -621,6 +641,18 @@ TEST(Spawn, AnArgumentPastItsLimitIsTooLongNotABadPointer) {
   const auto o = ridemu::run(trap, {"trap"}, c);
   EXPECT_EQ(results(o, 3), (Ints{70000, 4}));
   EXPECT_EQ(results(o, 131), (Ints{-36}));
+}
+
+TEST(Spawn, AtMost1024Arguments) {
+  const std::string trap = image("trap");
+  TempDir root;
+  spit(root / "t.kav", slurp(trap));
+  Calls calls;  // vectors of null pointers
+  calls.list = {{131, symbol("strings", trap), symbol("buf", trap), 1025},
+                {131, symbol("strings", trap), symbol("buf", trap), 1024}};
+  auto c = quiet(root.path);
+  c.service_hook = calls.hook();
+  EXPECT_EQ(results(ridemu::run(trap, {"trap"}, c), 131), (Ints{-7, 2}));
 }
 
 TEST(Fuzz, RandomServiceArgumentsLeaveTheHostAndRootSound) {
@@ -766,6 +798,16 @@ TEST(Command, TemporaryRootsAreGoneAfterTheRun) {
     EXPECT_EQ(c.status, std::string(line).find("ops") != std::string::npos ? 0 : 139) << line;
   }
   EXPECT_TRUE(listing(tmp).empty());
+}
+
+TEST(Command, ALimitSpentInAChildIsOneFaultLine) {
+  ProgramRoot root;
+  const auto c = command("--root " + root.dir.path + " --time-limit 0.2 " + image("ops") + " r 'fault.flat l' p",
+                         root.dir.path);
+  EXPECT_EQ(c.status, 139);
+  EXPECT_EQ(std::count(c.err.begin(), c.err.end(), '\n'), 1) << c.err;
+  EXPECT_NE(c.err.find("time limit exceeded at "), std::string::npos) << c.err;
+  EXPECT_EQ(c.out, "");  // the program that asked did not carry on
 }
 
 TEST(Command, EndingTheEmulatorEndsTheGuest) {
