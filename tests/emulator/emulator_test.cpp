@@ -170,29 +170,31 @@ TEST(Loader, AMappingFailureSaysWhy) {
 TEST(Faults, EachFaultEndsTheGuestWithOneLine) {
   const std::string img = image("fault");
   const auto at = [&](const char* s) { return hex(symbol(s, img)); };
-  const std::vector<std::pair<const char*, std::string>> cases = {
-      {"r", "unmapped read at 0x00000010 (eip " + at("at_read") + ") in at_read: mov eax, dword ptr [0x10]"},
-      {"w", "unmapped write at 0x00000020 (eip " + at("at_write") + ") in at_write: mov dword ptr [edi], eax"},
-      {"c", "protected write at " + at("_start") + " (eip " + at("at_code") + ")"},
-      {"j", "unmapped fetch at 0x12345678 (eip 0x12345678)"},
-      {"x", "protected fetch at " + at("data_word") + " (eip " + at("data_word") + ")"},
-      {"u", "invalid instruction at " + at("at_ud2") + " (eip " + at("at_ud2") + ") in at_ud2: ud2"},
-      {"d", "division error at " + at("at_div") + " (eip " + at("at_div") + ")"},
-      {"e", "protected fetch at " + hex(symbol("at_edge", img) + 1) + " (eip " + at("at_edge") + ")"},
-      {"i", "breakpoint at " + at("at_int3") + " (eip " + at("at_int3") + ") in at_int3: int3"},
-      {"n", "interrupt 0x81 at " + at("at_int81") + " (eip " + at("at_int81") + ") in at_int81: int 0x81"},
-      {"s", "stack overflow: write at 0xbfeffffc (eip " + at("at_stack") + ") in at_stack: call "},
-      {"h", "halt instruction at " + at("at_hlt") + " (eip " + at("at_hlt") + ") in at_hlt: hlt"},
-      {"p", "port input instruction at " + at("at_port") + " (eip " + at("at_port") + ") in at_port: in al, 0x60"},
-      {"y", "fast system call instruction at " + at("at_syscall")},
-      {"g", "general protection fault at " + at("at_debug") + " (eip " + at("at_debug") + ") in at_debug: mov dr7, eax"},
+  const std::vector<std::tuple<const char*, std::string, std::string>> cases = {  // the line starts, ends
+      {"r", "unmapped read at 0x00000010 (eip " + at("at_read") + ") in at_read: mov eax, dword ptr [0x10]", ""},
+      {"w", "unmapped write at 0x00000020 (eip " + at("at_write") + ") in at_write: mov dword ptr [edi], eax", ""},
+      {"c", "protected write at " + at("_start") + " (eip " + at("at_code") + ")", ""},
+      {"j", "unmapped fetch at 0x12345678 (eip 0x12345678)", ""},
+      {"x", "protected fetch at " + at("data_word") + " (eip " + at("data_word") + ")", ""},
+      {"u", "invalid instruction at " + at("at_ud2") + " (eip " + at("at_ud2") + ") in at_ud2: ud2", ""},
+      {"d", "division error at " + at("at_div") + " (eip " + at("at_div") + ")", ""},
+      {"e", "protected fetch at " + hex(symbol("at_edge", img) + 1) + " (eip " + at("at_edge") + ")", ""},
+      {"i", "breakpoint at " + at("at_int3") + " (eip " + at("at_int3") + ") in at_int3: int3", ""},
+      {"n", "interrupt 0x81 at " + at("at_int81") + " (eip " + at("at_int81") + ") in at_int81: int 0x81", ""},
+      {"s", "stack overflow: write at 0xbfeffffc (eip " + at("at_stack") + ") in at_stack: call ", ""},
+      {"k", "stack overflow: write at 0xbfeff", ") in at_below: mov dword ptr [esp + 4], eax"},
+      {"h", "halt instruction at " + at("at_hlt") + " (eip " + at("at_hlt") + ") in at_hlt: hlt", ""},
+      {"p", "port input instruction at " + at("at_port") + " (eip " + at("at_port") + ") in at_port: in al, 0x60", ""},
+      {"y", "fast system call instruction at " + at("at_syscall"), ""},
+      {"g", "general protection fault at " + at("at_debug") + " (eip " + at("at_debug") + ") in at_debug: mov dr7, eax", ""},
   };
-  for (const auto& [arg, message] : cases) {
+  for (const auto& [arg, message, end] : cases) {
     SCOPED_TRACE(arg);
     const auto o = ridemu::run(img, {"fault", arg}, quiet());
     EXPECT_EQ(o.kind, ridemu::Outcome::Faulted);
     EXPECT_EQ(o.status, ridemu::kStatusFault);
     EXPECT_EQ(o.message.rfind(message, 0), 0u) << o.message;
+    EXPECT_EQ(o.message.substr(o.message.size() - std::min(o.message.size(), end.size())), end);
     EXPECT_TRUE(o.trace.empty());  // nothing was served after the fault
   }
   EXPECT_EQ(ridemu::run(img, {"fault"}, quiet()).kind, ridemu::Outcome::Exited);

@@ -101,8 +101,8 @@ TEST(GdbPacket, Encoding) {
   EXPECT_FALSE(unescape("ab}", out));  // ends inside an escape
 
   EXPECT_EQ(to_hex("\x00\x7f\xff", 3), "007fff");
-  EXPECT_TRUE(from_hex("007FfF", out));
-  EXPECT_EQ(out, std::string("\x00\x7f\xff", 3));
+  EXPECT_TRUE(from_hex("007FfFaA", out));
+  EXPECT_EQ(out, std::string("\x00\x7f\xff\xaa", 4));
   for (const char* bad : {"0", "0g", "zz", " 1"}) EXPECT_FALSE(from_hex(bad, out)) << bad;
 
   const struct {

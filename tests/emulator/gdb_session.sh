@@ -82,7 +82,7 @@ crash=$(line_of crash)
 if start_emu; then
   session -ex 'break half' -ex continue -ex finish \
     -ex 'break sum_squares' -ex continue -ex next -ex step -ex bt -ex 'print n' \
-    -ex next -ex 'print result' -ex delete -ex continue
+    -ex next -ex 'print result' -ex 'set $ecx = 0x1234' -ex 'print/x $ecx' -ex delete -ex continue
   expect '^Breakpoint 1, half \(x=5\) at ' "breakpoint in half"
   expect '^Value returned is \$1 = 2\.5$' "a double returned in st0"
   expect "^$loop[[:space:]]" "next onto the loop's line"
@@ -92,6 +92,7 @@ if start_emu; then
   expect '^#2  0x[0-9a-f]+ in run \(argc=1, argv=0x[0-9a-f]+\) at ' "backtrace, frame 2"
   expect '^\$2 = 1$' "the argument n"
   expect '^\$3 = 1$' "the local result after next"
+  expect '^\$4 = 0x1234$' "a register written"
   expect 'exited with code 036\]$' "the exit status reported to gdb (30)"
   status=$(emu_status)
   [[ $status == 30 ]] || fail "ridid-emu exit status $status, not 30"

@@ -2,7 +2,8 @@
  * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
  * x jump into data (not executable), e an instruction whose second byte is
  * on the next page, which is not executable, u ud2, d divide by zero,
- * i int3, n int 0x81, l endless loop, s stack overflow, h hlt, p port input
+ * i int3, n int 0x81, l endless loop, s stack overflow, k a store below the
+ * stack through ESP, h hlt, p port input
  * (with an _exit right after it), y syscall, g an instruction breakpoint set
  * in DR7, f a far call through a register (an encoding the processor
  * emulation cannot translate). Without an argument it exits with status 0. */
@@ -78,6 +79,12 @@ at_hlt:
 f_h:
   hlt
   jmp done
+f_k:
+  subl $0x100100, %esp
+  .globl at_below
+at_below:
+  movl %eax, 4(%esp)
+  jmp done
 f_p:
   movl $2, %ecx
   .globl at_port
@@ -113,7 +120,7 @@ at_edge:
   .section .rodata
   .balign 4
 table:
-  .long done, done, f_c, f_d, f_e, f_f, f_g, f_h, f_i, f_j, done, f_l, done
+  .long done, done, f_c, f_d, f_e, f_f, f_g, f_h, f_i, f_j, f_k, f_l, done
   .long f_n, done, f_p, done, f_r, f_s, done, f_u, done, f_w, f_x, f_y, done
 
   .data
