@@ -174,8 +174,8 @@ TEST(Faults, EachFaultEndsTheGuestWithOneLine) {
       {"r", "unmapped read at 0x00000010 (eip " + at("at_read") + ") in at_read: mov eax, dword ptr [0x10]", ""},
       {"w", "unmapped write at 0x00000020 (eip " + at("at_write") + ") in at_write: mov dword ptr [edi], eax", ""},
       {"c", "protected write at " + at("_start") + " (eip " + at("at_code") + ")", ""},
-      {"j", "unmapped fetch at 0x12345678 (eip 0x12345678)", ""},
-      {"x", "protected fetch at " + at("data_word") + " (eip " + at("data_word") + ")", ""},
+      {"j", "unmapped fetch at 0x12345678 (eip 0x12345678)", "(eip 0x12345678)"},  // no function
+      {"x", "protected fetch at " + at("data_word") + " (eip " + at("data_word") + "): ret", "): ret"},
       {"u", "invalid instruction at " + at("at_ud2") + " (eip " + at("at_ud2") + ") in at_ud2: ud2", ""},
       {"d", "division error at " + at("at_div") + " (eip " + at("at_div") + ")", ""},
       {"e", "protected fetch at " + hex(symbol("at_edge", img) + 1) + " (eip " + at("at_edge") + ")", ""},
@@ -288,6 +288,26 @@ TEST(Services, DescriptorsSeekDupPipeAndNamedPipe) {
   EXPECT_EQ(results(o, 4), (Ints{3, 3, 4, 3, 3, -2, -21}));  // a directory is not opened
   EXPECT_EQ(results(o, 3), (Ints{3, 5, 0, 5, 12}));  // an empty pipe reads 0 at once
   EXPECT_EQ(slurp(root / "f.txt"), "0123456789AB");
+}
+
+TEST(Services, PipesAndDescriptorsAtTheirEdges) {
+  const std::string trap = image("trap");
+  const uint32_t strings = symbol("strings", trap), buf = symbol("buf", trap);
+  Calls calls;
+  calls.list = {{124, buf, 0, 0},             // a pipe: descriptors 3 and 4
+                {1, 4, strings, 2},           // "/t" in
+                {3, 3, buf + 64, 1},          // "/" out
+                {1, 4, strings + 32, 1},      // "t" in, after one byte left unread
+                {3, 3, buf + 64, 16},         // "tt" out
+                {3, 3, buf + 64, 0},          // nothing asked, nothing read
+                {4, strings + 5 * 32, 0x41, 0},  // "f" for writing only: 5
+                {3, 5, buf + 64, 1}};         // not for reading
+  TempDir root;
+  auto c = quiet(root.path);
+  c.service_hook = calls.hook();
+  const auto o = ridemu::run(trap, {"trap"}, c);
+  EXPECT_EQ(results(o, 3), (Ints{1, 2, 0, -9}));
+  EXPECT_EQ(results(o, 4), (Ints{5}));
 }
 
 TEST(Services, ConsolePacketStdinAndGetkey) {
@@ -448,6 +468,9 @@ TEST(Files, DirectoriesAndWorkingDirectory) {
   EXPECT_EQ(results(o, 50), (Ints{0, -2}));
   EXPECT_EQ(listing(root.path), (std::set<std::string>{"a"}));
   EXPECT_TRUE(listing(root / "a").empty());
+  const mode_t mask = umask(0);
+  umask(mask);
+  EXPECT_EQ(fs::status(root / "a").permissions(), static_cast<fs::perms>(0755 & ~mask));
 }
 
 // ---------------------------------------------------------------- processes
@@ -839,14 +862,15 @@ TEST(Command, StraceNamesEachServiceAndDecodesItsArguments) {
   ProgramRoot root;
   spit(root.dir / "f.txt", "abc");
   const auto c = command("--root " + root.dir.path + " --strace " + image("ops") +
-                             " c /f.txt c /nope s /bin/args.kav K r demo.shell e 3",
+                             " c /f.txt c /nope s /bin/args.kav K r demo.shell w /a\x7f x B e 3",
                          root.dir.path);
   EXPECT_EQ(c.status, 3);
   const std::vector<std::string> want = {
       "open(\"/f.txt\", 0) = 3", "read(3, \"abc\", 4096) = 3", "write(1, \"abc\", 3) = 3", "close(3) = 0",
       "open(\"/nope\", 0) = -2 ENOENT", "[pid 2] write(1, \"/bin/args.kav\", 13) = 13", "[pid 2] _exit(1) = ?",
       "spawn(\"/bin/args.kav\", NULL, 0) = 2 (status 1)", "write(1, \"\\377\\1\\2\\3\", 4) = 4 (console packet)",
-      "run(\"args.kav from script\") = 0 (status 3) (from /bin/demo.shell)", "run(\"demo.shell\") = 0", "_exit(3) = ?"};
+      "run(\"args.kav from script\") = 0 (status 3) (from /bin/demo.shell)", "run(\"demo.shell\") = 0",
+      "writefile(\"/a\\177\", \"x\", 1) = 1", "open(0x00000010, 0) = -14 EFAULT", "_exit(3) = ?"};
   std::istringstream in(c.err);
   size_t at = 0;
   for (std::string l; std::getline(in, l);)
