@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -49,8 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::copy(__start___sancov_cntrs, __stop___sancov_cntrs, g_shared->counters);
     _exit(0);
   }
-  int status = 0;
-  CHECK(pid > 0 && waitpid(pid, &status, 0) == pid);
+  int status = 0, waited = 0;
+  while (pid > 0 && (waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {}  // libFuzzer's alarm
+  CHECK(pid > 0 && waited == pid);
   const bool aborted = WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
   CHECK(aborted || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
   for (const fs::directory_entry& e : fs::directory_iterator(g_dir)) {
