@@ -15,10 +15,9 @@
 #define CHECK(cond) \
   ((cond) ? (void)0 : (std::fprintf(stderr, "check failed: %s\n[%s]\n", #cond, std::string(what).c_str()), abort()))
 
-struct Words { uint32_t w[48]; };  // passed by value, on i386 its words are va_args
 struct Case {
   std::string format, expected;
-  Words args{};
+  struct { uint32_t w[48]; } args{};  // passed by value: on i386 its words are the va_args
   int used = 0;
   bool common = true;  // nothing that the two engines read differently
   uint32_t push(uint32_t w) { return args.w[used++] = w; }

@@ -15,8 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<char> buf(cut + 16, '\xA5');
     CHECK(ridid::snprintf(buf.data(), cut, what.c_str(), c.args) == n);
     const size_t kept = cut == 0 ? 0 : std::min(want.size(), cut - 1), end = kept + (cut != 0);
-    CHECK(want.compare(0, kept, buf.data(), kept) == 0 && (cut == 0 || buf[kept] == '\0'));
-    CHECK(std::all_of(buf.begin() + static_cast<long>(end), buf.end(), [](char b) { return b == '\xA5'; }));
+    CHECK(want.compare(0, kept, buf.data(), kept) == 0 && (cut == 0 || buf[kept] == '\0') &&
+          std::all_of(buf.begin() + static_cast<long>(end), buf.end(), [](char b) { return b == '\xA5'; }));
   }
   std::vector<char> all(want.size() + 2, '\xA5');
   CHECK(ridid::sprintf(all.data(), what.c_str(), c.args) == n && want == std::string(all.data(), want.size()) &&
