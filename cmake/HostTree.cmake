@@ -27,6 +27,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tests/host/CMakeLists.txt)
   add_subdirectory(tests/host)
 endif()
 
+# libFuzzer targets, built with clang in a sub-build of their own.
+add_subdirectory(tests/fuzz)
+
 # The target tree. It is rebuilt on every build so edits to target sources are
 # picked up; its own build is incremental.
 ExternalProject_Add(ridid_target
