@@ -9,4 +9,5 @@ shift 2
 fuzzer=$(cd "$here/../.." && realpath -m "${BUILD_DIR:-build}")/tests/fuzz/clang/${target}_fuzz
 work=$(mktemp -d "${TMPDIR:-/tmp}/ridid-fuzz-$target-XXXXXX")
 mkdir "$work/corpus" "$work/crashes" && cp "$here/corpus/$target"/* "$work/corpus/" && echo "== $work"
+[[ $target == loader ]] && cp "$(dirname "$fuzzer")"/../../emulator/images/*.elf "$work/corpus/" 2>/dev/null
 "$fuzzer" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 -artifact_prefix="$work/crashes/" "$@" "$work/corpus"
