@@ -1,38 +1,19 @@
 #!/usr/bin/env bash
-# GDB itself against ridid-emu --gdb, in batch mode, on images/tools.c:
-# a breakpoint, locals and arguments, a backtrace, next and step, a double
-# returned in the x87 unit, the exit status; then a null write that stops at
-# its source line with SIGSEGV and, continued, ends the program.
-#
-#   gdb_session.sh RIDID-EMU TOOLS.ELF TOOLS.C
-#
-# Exit status 77 (skipped) when gdb is not installed.
+# GDB itself against ridid-emu --gdb, in batch mode, on images/tools.c: a
+# breakpoint, locals and arguments, a backtrace, next and step, a double
+# returned in the x87 unit, a register written, the exit status; then a null
+# write that stops at its source line with SIGSEGV and, continued, ends it.
+#   gdb_session.sh RIDID-EMU TOOLS.ELF TOOLS.C     (77: skipped without gdb)
 set -u
 emu=$1 image=$2 source=$3
-if ! command -v gdb >/dev/null; then
-  echo "gdb is not installed: skipped"
-  exit 77
-fi
-
-work=$(mktemp -d)
-emu_pid=
-cleanup() {
-  # ridid-emu runs the guest in a child: end the process group it leads.
-  [[ -n $emu_pid ]] && kill -- "-$emu_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-failures=0
-fail() {
-  echo "FAILED: $*"
-  failures=$((failures + 1))
-}
-
+command -v gdb >/dev/null || { echo "gdb is not installed: skipped"; exit 77; }
+work=$(mktemp -d) emu_pid= failures=0
+# ridid-emu runs the guest in a child: end the process group it leads.
+trap '[[ -n $emu_pid ]] && kill -- "-$emu_pid" 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*"; failures=$((failures + 1)); }
 line_of() { grep -n "/\* line: $1 \*/" "$source" | cut -d: -f1; }
 
-# Starts ridid-emu --gdb on a free port with the given guest arguments and
-# waits until it listens: sets port and emu_pid.
+# Starts ridid-emu --gdb on a free port and waits until it listens.
 start_emu() {
   local try i
   for try in 1 2 3 4 5 6 7 8; do
@@ -51,42 +32,30 @@ start_emu() {
   cat "$work/err"
   return 1
 }
-
-# Runs gdb with the given commands after connecting; the transcript is in
-# $work/gdb and shown.
+# gdb with the given commands after connecting; the transcript is shown.
 session() {
   timeout 60 gdb -batch -nx -iex 'set debuginfod enabled off' "$image" \
     -ex "target remote 127.0.0.1:$port" "$@" >"$work/gdb" 2>&1
   echo "---- gdb ${*}"
   cat "$work/gdb"
 }
-
+expect() { grep -Eq -- "$1" "$work/gdb" || fail "$2 (no line matching: $1)"; }
 # The emulator's exit status once GDB is done with it.
-emu_status() {
-  local status
+expect_status() {
   wait "$emu_pid"
-  status=$?
+  local status=$?
   emu_pid=
-  echo "$status"
+  [[ $status == "$1" ]] || fail "ridid-emu exit status $status, not $1"
 }
 
-expect() {  # expect REGEX WHAT
-  grep -Eq -- "$1" "$work/gdb" || fail "$2 (no line matching: $1)"
-}
-
-square=$(line_of square)
-loop=$(line_of loop)
-crash=$(line_of crash)
-
-# ---- a whole run: breakpoints, locals, stepping, the exit status ----
 if start_emu; then
-  session -ex 'break half' -ex continue -ex finish \
-    -ex 'break sum_squares' -ex continue -ex next -ex step -ex bt -ex 'print n' \
-    -ex next -ex 'print result' -ex 'set $ecx = 0x1234' -ex 'print/x $ecx' -ex delete -ex continue
+  session -ex 'break half' -ex continue -ex finish -ex 'break sum_squares' -ex continue -ex next \
+    -ex step -ex bt -ex 'print n' -ex next -ex 'print result' -ex 'set $ecx = 0x1234' \
+    -ex 'print/x $ecx' -ex delete -ex continue
   expect '^Breakpoint 1, half \(x=5\) at ' "breakpoint in half"
   expect '^Value returned is \$1 = 2\.5$' "a double returned in st0"
-  expect "^$loop[[:space:]]" "next onto the loop's line"
-  expect "^square \(n=1\) at .*tools\.c:$square$" "step into square"
+  expect "^$(line_of loop)[[:space:]]" "next onto the loop's line"
+  expect "^square \(n=1\) at .*tools\.c:$(line_of square)$" "step into square"
   expect '^#0  square \(n=1\) at ' "backtrace, frame 0"
   expect '^#1  0x[0-9a-f]+ in sum_squares \(count=4\) at ' "backtrace, frame 1"
   expect '^#2  0x[0-9a-f]+ in run \(argc=1, argv=0x[0-9a-f]+\) at ' "backtrace, frame 2"
@@ -94,27 +63,20 @@ if start_emu; then
   expect '^\$3 = 1$' "the local result after next"
   expect '^\$4 = 0x1234$' "a register written"
   expect 'exited with code 036\]$' "the exit status reported to gdb (30)"
-  status=$(emu_status)
-  [[ $status == 30 ]] || fail "ridid-emu exit status $status, not 30"
+  expect_status 30
 else
   fail "ridid-emu did not start"
 fi
 
-# ---- a fault: stopped where it happened, then ended by its signal ----
 if start_emu crash; then
   session -ex continue -ex 'print nowhere' -ex continue
   expect '^Program received signal SIGSEGV, Segmentation fault\.$' "SIGSEGV stop"
-  expect "^0x[0-9a-f]+ in crash \(\) at .*tools\.c:$crash$" "stopped at the faulting line"
+  expect "^0x[0-9a-f]+ in crash \(\) at .*tools\.c:$(line_of crash)$" "stopped at the faulting line"
   expect '^\$1 = \(volatile int \*\) 0x0$' "the local pointer at the fault"
   expect '^Program terminated with signal SIGSEGV, Segmentation fault\.$' "ended by SIGSEGV"
-  status=$(emu_status)
-  [[ $status == 139 ]] || fail "ridid-emu exit status $status, not 139"
+  expect_status 139
 else
   fail "ridid-emu did not start"
 fi
-
-if ((failures)); then
-  echo "0 passed, $failures failed"
-  exit 1
-fi
+((failures)) && { echo "0 passed, $failures failed"; exit 1; }
 echo "gdb session: all checks passed"
