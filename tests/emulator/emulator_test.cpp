@@ -242,6 +242,34 @@ TEST(Faults, TheBudgetAndTheTimeLimitEndARunawayGuest) {
   EXPECT_EQ(o.instructions, 0u);
 }
 
+// ---------------------------------------------------------------- processes
+
+struct ProgramRoot {
+  TempDir dir;
+  ProgramRoot() {
+    mkdirs(dir / "bin");
+    mkdirs(dir / "work");
+    for (const auto& [img, to] : std::vector<std::pair<const char*, const char*>>{
+             {"args", "bin/args.kav"}, {"args", "bin/x.bin"}, {"ops", "work/x.bin"}, {"ops", "bin/ops.dura"},
+             {"fault", "bin/fault.flat"}, {"trap", "t.kav"}})
+      spit(dir / to, slurp(image(img)));
+    spit(dir / "bin/text.bin", "not an image");
+    spit(dir / "bin/demo.shell",
+         "# a comment\n\n   args.kav from script\n  # indented comment\r\nfault.flat d\nops.dura e 7\r\n");
+    spit(dir / "bin/broken.shell", "args.kav 1\nnothere.bin\nargs.kav 2\n");
+    spit(dir / "self.shell", "self.shell\n");
+  }
+};
+
+// The run request records (traps and script lines) of process `pid`:
+// line, result and the started program's status (-1: none).
+std::vector<std::tuple<std::string, int32_t, int>> requests(const ridemu::Outcome& o, int pid = 1) {
+  std::vector<std::tuple<std::string, int32_t, int>> r;
+  for (const auto& t : o.trace)
+    if (t.nr == 96 && t.pid == pid) r.emplace_back(t.line.value_or("?"), t.result, t.status.value_or(-1));
+  return r;
+}
+
 // ---------------------------------------------------------------- services
 
 TEST(Services, TheTableServesEveryNumberOfTheSharedList) {
@@ -255,39 +283,6 @@ TEST(Services, TheTableServesEveryNumberOfTheSharedList) {
     ASSERT_NE(s, nullptr) << nr;
     EXPECT_EQ(s->name, name);
   }
-}
-
-TEST(Services, BadPointersAndCountsAreRefusedAndTheGuestGoesOn) {
-  const auto o = ops({"B", "N"}, quiet());
-  EXPECT_EQ(o.console, "alive\n");
-  Ints got;
-  for (const auto& t : o.trace)
-    if (t.nr != 2 && !(t.nr == 1 && t.result == 6)) got.push_back(t.result);
-  EXPECT_EQ(got, (Ints{-14, -14, -14, -14, -22, -14, -14, -14, -14, -14, -14, -14, -14, -14, -38, -38}));
-  EXPECT_EQ(o.status, 16);  // ops exits with its count of failed traps
-  // Strings are read to the end of the mappings and no further, and not
-  // beyond 4095 bytes.
-  const auto e = ops({"E"}, quiet());
-  EXPECT_EQ(results(e, 4), (Ints{-14, -2, -36}));
-  EXPECT_EQ(e.trace[1].path, std::string(15, 'A'));
-}
-
-TEST(Services, DescriptorsSeekDupPipeAndNamedPipe) {
-  TempDir root;
-  spit(root / "f.txt", "0123456789");
-  const auto o = ops({"l", "/f.txt", "D", "P", "f", "/ff", "F", "/ff", "f", "/ff", "a", "/f.txt", "AB",
-                      "c", "/f.txt", "u", "/ff", "c", "/ff", "c", "/"},
-                     quiet(root.path));
-  EXPECT_EQ(o.console, "234dup\ndup2\npipe!fifo!0123456789AB");
-  EXPECT_EQ(results(o, 110), (Ints{10, 2}));
-  EXPECT_EQ(results(o, 126), (Ints{3}));  // lowest free: 0-2 are standard
-  EXPECT_EQ(results(o, 127), (Ints{9}));
-  EXPECT_EQ(results(o, 125), (Ints{0, -17}));
-  EXPECT_EQ(results(o, 50), (Ints{0}));
-  EXPECT_FALSE(exists(root / "ff"));  // named pipes live in memory only
-  EXPECT_EQ(results(o, 4), (Ints{3, 3, 4, 3, 3, -2, -21}));  // a directory is not opened
-  EXPECT_EQ(results(o, 3), (Ints{3, 5, 0, 5, 12}));  // an empty pipe reads 0 at once
-  EXPECT_EQ(slurp(root / "f.txt"), "0123456789AB");
 }
 
 TEST(Services, PipesAndDescriptorsAtTheirEdges) {
@@ -308,17 +303,6 @@ TEST(Services, PipesAndDescriptorsAtTheirEdges) {
   const auto o = ridemu::run(trap, {"trap"}, c);
   EXPECT_EQ(results(o, 3), (Ints{1, 2, 0, -9}));
   EXPECT_EQ(results(o, 4), (Ints{5}));
-}
-
-TEST(Services, ConsolePacketStdinAndGetkey) {
-  auto c = quiet();
-  c.stdin_data = "xyz";
-  const auto o = ops({"K", "k", "i", "k", "n", "D"}, c);
-  EXPECT_EQ(o.console, "yzdup\ndup2\n");  // the packet is not shown, 4 other bytes are
-  ASSERT_EQ(o.packets.size(), 1u);
-  EXPECT_EQ(o.packets[0].bytes, (std::array<uint8_t, 4>{0xFF, 1, 2, 3}));
-  EXPECT_EQ(results(o, 6), (Ints{'x', -1}));
-  for (uint32_t nr : {128u, 129u, 130u}) EXPECT_EQ(results(o, nr), (Ints{0}));
 }
 
 TEST(Services, SleepSleepsUnlessTurnedOffAndNeverPastTheTimeLimit) {
@@ -453,79 +437,87 @@ TEST(Files, AStoreCutShortWithTheEmulatorLeavesNothing) {
   EXPECT_EQ(listing(root.path), (std::set<std::string>{"s.txt"}));
 }
 
-TEST(Files, DirectoriesAndWorkingDirectory) {
-  TempDir root;
-  const auto o = ops({"m", "/a", "m", "/a", "d", "a", "m", "b", "d", "b", "p", "d", "..", "x", "b", "x", "/",
-                      "x", "/nothing", "w", "f", "x", "d", "f", "u", "f", "u", "f", "p", "w", "/", "x",
-                      "z", "/", "x"},
-                     quiet(root.path));
-  EXPECT_EQ(o.console, "/a/b\n/a\n");
-  EXPECT_EQ(results(o, 21), (Ints{1, -21}));
-  EXPECT_EQ(results(o, 53), (Ints{-21}));
-  EXPECT_EQ(results(o, 49), (Ints{0, -17, 0}));
-  EXPECT_EQ(results(o, 51), (Ints{0, -16, -2}));
-  EXPECT_EQ(results(o, 95), (Ints{0, 0, 0, -20}));
-  EXPECT_EQ(results(o, 50), (Ints{0, -2}));
-  EXPECT_EQ(listing(root.path), (std::set<std::string>{"a"}));
-  EXPECT_TRUE(listing(root / "a").empty());
-  const mode_t mask = umask(0);
-  umask(mask);
-  EXPECT_EQ(fs::status(root / "a").permissions(), static_cast<fs::perms>(0755 & ~mask));
-}
-
-// ---------------------------------------------------------------- processes
-
-struct ProgramRoot {
-  TempDir dir;
-  ProgramRoot() {
-    mkdirs(dir / "bin");
-    mkdirs(dir / "work");
-    for (const auto& [img, to] : std::vector<std::pair<const char*, const char*>>{
-             {"args", "bin/args.kav"}, {"args", "bin/x.bin"}, {"ops", "work/x.bin"}, {"ops", "bin/ops.dura"},
-             {"fault", "bin/fault.flat"}, {"trap", "t.kav"}})
-      spit(dir / to, slurp(image(img)));
-    spit(dir / "bin/text.bin", "not an image");
-    spit(dir / "bin/demo.shell",
-         "# a comment\n\n   args.kav from script\n  # indented comment\r\nfault.flat d\nops.dura e 7\r\n");
-    spit(dir / "bin/broken.shell", "args.kav 1\nnothere.bin\nargs.kav 2\n");
-    spit(dir / "self.shell", "self.shell\n");
-  }
+// One run of ops.elf in a root of programs: its console output, its exit
+// status and, per service, the results of its traps (and the statuses of
+// the programs its run requests and waitpid saw, -1 for none).
+struct Scenario {
+  const char* what;
+  Args ops;
+  std::string console;
+  int status;
+  std::map<uint32_t, Ints> results;
+  std::map<uint32_t, Ints> statuses;
 };
 
-// The run request records (traps and script lines) of process `pid`:
-// line, result and the started program's status (-1: none).
-std::vector<std::tuple<std::string, int32_t, int>> requests(const ridemu::Outcome& o, int pid = 1) {
-  std::vector<std::tuple<std::string, int32_t, int>> r;
-  for (const auto& t : o.trace)
-    if (t.nr == 96 && t.pid == pid) r.emplace_back(t.line.value_or("?"), t.result, t.status.value_or(-1));
-  return r;
-}
-
-TEST(RunRequest, ResolvesInTheWorkingDirectoryThenBin) {
-  ProgramRoot root;
-  const auto o = ops({"r", "args.kav a  b", "r", "x.bin 1 2 3", "d", "/work", "r", "x.bin e 42", "r",
-                      "/bin/args.kav", "r", "nothere.bin", "r", "text.bin", "r", "   ", "r", "../bin"},
-                     quiet(root.dir.path));
-  EXPECT_EQ(o.console, "args.kav\na\nb\nx.bin\n1\n2\n3\n/bin/args.kav\n");
-  // args.kav exits with its argc; ./x.bin in /work comes before /bin/x.bin.
-  using R = std::tuple<std::string, int32_t, int>;
-  EXPECT_EQ(requests(o), (std::vector<R>{{"args.kav a  b", 0, 3}, {"x.bin 1 2 3", 0, 4}, {"x.bin e 42", 0, 42},
-                                         {"/bin/args.kav", 0, 1}, {"nothere.bin", -2, -1}, {"text.bin", -8, -1},
-                                         {"   ", -22, -1}, {"../bin", -2, -1}}));
-}
-
-TEST(RunRequest, ScriptsRunTheirLinesInOrder) {
-  ProgramRoot root;
-  auto o = ops({"r", "demo.shell"}, quiet(root.dir.path));
-  EXPECT_EQ(o.console, "args.kav\nfrom\nscript\n");
-  using R = std::tuple<std::string, int32_t, int>;
-  // A faulting child does not end the script.
-  EXPECT_EQ(requests(o), (std::vector<R>{{"args.kav from script", 0, 3}, {"fault.flat d", 0, 139},
-                                         {"ops.dura e 7", 0, 7}, {"demo.shell", 0, -1}}));
-  // A line that cannot run ends its script with that result.
-  o = ops({"r", "broken.shell"}, quiet(root.dir.path));
-  EXPECT_EQ(o.console, "args.kav\n1\n");
-  EXPECT_EQ(results(o, 96), (Ints{0, -2, -2}));
+TEST(Services, Scenarios) {
+  const std::string own = "ops\ns\n/bin/args.kav\ns\nbin/fault.flat\ns\n/nothere\ns\n/bin/text.bin\nd\nbin\nS\nargs.kav\n";
+  const std::vector<Scenario> cases = {
+      {"bad pointers and counts get -14 and -22, unknown services -38; the guest goes on", {"B", "N"}, "alive\n", 16,
+       {{1, {-14, -14, 6}}, {3, {-14, -14, -22}}, {4, {-14}}, {21, {-14}}, {49, {-14}}, {52, {-14}},
+        {96, {-14}}, {124, {-14}}, {131, {-14, -14}}, {132, {-14}}, {0, {-38}}, {77, {-38}}}},
+      // A string running into unmapped memory; one ending on the last mapped
+      // byte; 5000 bytes.
+      {"strings at the edges", {"E"}, "", 3, {{4, {-14, -2, -36}}}},
+      {"descriptors, seek, dup, pipes and named pipes",
+       {"l", "/f.txt", "D", "P", "f", "/ff", "F", "/ff", "f", "/ff", "a", "/f.txt", "AB", "c", "/f.txt", "u",
+        "/ff", "c", "/ff", "c", "/", "c", "/ff"},
+       "234dup\ndup2\npipe!fifo!0123456789AB", 4,
+       {{110, {10, 2}}, {126, {3}}, {127, {9}}, {125, {0, -17}}, {50, {0}},  // lowest free: 0-2 are standard
+        {4, {3, 3, 4, 3, 3, -2, -21, -2}}, {3, {3, 5, 0, 5, 12}}}},      // an empty pipe reads 0 at once
+      {"directories and the working directory",
+       {"m", "/a", "m", "/a", "d", "a", "m", "b", "d", "b", "p", "d", "..", "x", "b", "x", "/", "x", "/nothing",
+        "w", "f", "x", "d", "f", "u", "f", "u", "f", "p", "w", "/", "x", "z", "/", "x"},
+       "/a/b\n/a\n", 9,
+       {{21, {1, -21}}, {53, {-21}}, {49, {0, -17, 0}}, {51, {0, -16, -2}}, {95, {0, 0, 0, -20}}, {50, {0, -2}}}},
+      // args.kav exits with its argc; ./x.bin in /work comes before /bin/x.bin.
+      {"run requests look in the working directory, then /bin",
+       {"r", "args.kav a  b", "r", "x.bin 1 2 3", "d", "/work", "r", "x.bin e 42", "r", "/bin/args.kav", "r",
+        "nothere.bin", "r", "text.bin", "r", "   ", "r", "../bin"},
+       "args.kav\na\nb\nx.bin\n1\n2\n3\n/bin/args.kav\n", 4,
+       {{96, {0, 0, 0, 0, -2, -8, -22, -2}}}, {{96, {3, 4, 42, 1, -1, -1, -1, -1}}}},
+      // A faulting child does not end a script; a line that cannot run does.
+      {"scripts", {"r", "demo.shell", "r", "broken.shell"}, "args.kav\nfrom\nscript\nargs.kav\n1\n", 1,
+       {{96, {0, 0, 0, 0, 0, -2, -2}}}, {{96, {3, 139, 7, -1, 2, -1, -1}}}},
+      // A child's argv is the path alone or the vector it was given (here its
+      // parent's own); it prints before spawn returns.
+      {"spawn and waitpid", {"s", "/bin/args.kav", "s", "bin/fault.flat", "s", "/nothere", "s", "/bin/text.bin",
+                             "d", "bin", "S", "args.kav"},
+       "/bin/args.kav\n" + own, 2, {{131, {2, 3, -2, -8, 4}}, {132, {2, 3, 4}}}, {{132, {1, 0, 13}}}},
+  };
+  for (const Scenario& k : cases) {
+    SCOPED_TRACE(k.what);
+    ProgramRoot root;
+    spit(root.dir / "f.txt", "0123456789");
+    const auto o = ops(k.ops, quiet(root.dir.path));
+    EXPECT_EQ(o.console, k.console);
+    EXPECT_EQ(o.status, k.status);
+    for (const auto& [nr, want] : k.results) EXPECT_EQ(results(o, nr), want) << "service " << nr;
+    for (const auto& [nr, want] : k.statuses) {
+      Ints got;
+      for (const auto& t : o.trace)
+        if (t.nr == nr && t.pid == 1) got.push_back(t.status.value_or(-1));
+      EXPECT_EQ(got, want) << "statuses of " << nr;
+    }
+    if (k.ops[0] == "E") EXPECT_EQ(o.trace[1].path, std::string(15, 'A'));
+    if (k.ops[0] == "l") EXPECT_EQ(slurp(root.dir / "f.txt"), "0123456789AB");
+    if (k.ops[0] == "l") EXPECT_FALSE(exists(root.dir / "ff"));  // named pipes live in memory only
+    if (k.ops[0] == "m") {
+      EXPECT_FALSE(exists(root.dir / "a/b") || exists(root.dir / "f"));
+      const mode_t mask = umask(0);
+      umask(mask);
+      EXPECT_EQ(fs::status(root.dir / "a").permissions(), static_cast<fs::perms>(0755 & ~mask));
+    }
+  }
+  // Standard input, getkey and the console packet: not shown, while 4
+  // other bytes are.
+  auto c = quiet();
+  c.stdin_data = "xyz";
+  const auto o = ops({"K", "k", "i", "k", "n", "D"}, c);
+  EXPECT_EQ(o.console, "yzdup\ndup2\n");
+  ASSERT_EQ(o.packets.size(), 1u);
+  EXPECT_EQ(o.packets[0].bytes, (std::array<uint8_t, 4>{0xFF, 1, 2, 3}));
+  EXPECT_EQ(results(o, 6), (Ints{'x', -1}));
+  for (uint32_t nr : {128u, 129u, 130u}) EXPECT_EQ(results(o, nr), (Ints{0}));
 }
 
 TEST(RunRequest, NestingIsBounded) {
@@ -544,24 +536,6 @@ TEST(RunRequest, NestingIsBounded) {
   }
   EXPECT_EQ(deepest, 17);
   EXPECT_EQ(refused, 1);
-}
-
-TEST(Spawn, ChildRunsToCompletionAndWaitpidReportsIt) {
-  ProgramRoot root;
-  const Args list = {"s", "/bin/args.kav", "s", "bin/fault.flat", "s", "/nothere", "s", "/bin/text.bin",
-                     "d", "bin", "S", "args.kav"};
-  const auto o = ops(list, quiet(root.dir.path));
-  // A child's argv is just the path, or the vector it was given (here the
-  // parent's own); it printed before spawn returned.
-  std::string own = "ops\n";
-  for (const auto& a : list) own += *a + "\n";
-  EXPECT_EQ(o.console, "/bin/args.kav\n" + own);
-  EXPECT_EQ(results(o, 131), (Ints{2, 3, -2, -8, 4}));
-  EXPECT_EQ(results(o, 132), (Ints{2, 3, 4}));
-  std::vector<int> statuses;
-  for (const auto& t : o.trace)
-    if (t.nr == 132) statuses.push_back(t.status.value_or(-1));
-  EXPECT_EQ(statuses, (std::vector<int>{1, 0, 13}));
 }
 
 TEST(Trace, OneJsonLinePerTrap) {

@@ -84,18 +84,12 @@ TEST(GdbPacket, Encoding) {
   EXPECT_EQ(frame("OK"), "$OK#9a");
   EXPECT_EQ(frame(""), "$#00");
   EXPECT_EQ(checksum(std::string(256, '\x01')), 0);
-  const struct {
-    std::string data, escaped;
-  } escapes[] = {
-      {"plain", "plain"},
-      {"#$}*", "}\x03}\x04}]}\x0a"},
-      {std::string("\0\xff", 2), std::string("\0\xff", 2)},
-  };
-  for (const auto& c : escapes) {
-    EXPECT_EQ(escape(c.data), c.escaped);
+  for (const auto& [data, escaped] : std::vector<std::pair<std::string, std::string>>{
+           {"plain", "plain"}, {"#$}*", "}\x03}\x04}]}\x0a"}, {std::string("\0\xff", 2), std::string("\0\xff", 2)}}) {
+    EXPECT_EQ(escape(data), escaped);
     std::string back;
-    EXPECT_TRUE(unescape(c.escaped, back));
-    EXPECT_EQ(back, c.data);
+    EXPECT_TRUE(unescape(escaped, back));
+    EXPECT_EQ(back, data);
   }
   std::string out;
   EXPECT_FALSE(unescape("ab}", out));  // ends inside an escape
@@ -105,19 +99,11 @@ TEST(GdbPacket, Encoding) {
   EXPECT_EQ(out, std::string("\x00\x7f\xff\xaa", 4));
   for (const char* bad : {"0", "0g", "zz", " 1"}) EXPECT_FALSE(from_hex(bad, out)) << bad;
 
-  const struct {
-    const char* text;
-    bool ok;
-    uint32_t value;
-  } numbers[] = {
-      {"0", true, 0},           {"ffffffff", true, 0xffffffff}, {"400000", true, 0x400000},
-      {"", false, 0},           {"100000000", false, 0},        {"-1", false, 0},
-      {"12z", false, 0},
-  };
-  for (const auto& n : numbers) {
+  for (const auto& [text, value] : std::vector<std::pair<const char*, int64_t>>{
+           {"0", 0}, {"ffffffff", 0xffffffff}, {"400000", 0x400000}, {"", -1}, {"100000000", -1}, {"-1", -1}, {"12z", -1}}) {
     uint32_t v = 12345;
-    EXPECT_EQ(parse_u32(n.text, v), n.ok) << n.text;
-    if (n.ok) EXPECT_EQ(v, n.value) << n.text;
+    EXPECT_EQ(parse_u32(text, v), value >= 0) << text;
+    if (value >= 0) EXPECT_EQ(v, value) << text;
   }
 }
 

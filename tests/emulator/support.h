@@ -26,15 +26,11 @@ inline std::string slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
-inline void spit(const std::string& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
+inline void spit(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 inline bool exists(const std::string& path) { return fs::exists(fs::symlink_status(path)); }
-// The names in a directory.
 inline std::set<std::string> listing(const std::string& dir) {
   std::set<std::string> names;
-  std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) names.insert(e.path().filename());
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
   return names;
 }
 inline std::string hex(uint32_t v) {
@@ -45,23 +41,15 @@ inline std::string hex(uint32_t v) {
 
 // A temporary directory, removed with everything in it.
 struct TempDir {
-  std::string path;
-  TempDir() {
-    char tmpl[] = "/tmp/ridid-test-XXXXXX";
-    path = mkdtemp(tmpl);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
+  std::string path = [] { char t[] = "/tmp/ridid-test-XXXXXX"; return std::string(mkdtemp(t)); }();
+  ~TempDir() { fs::remove_all(path); }
   std::string operator/(const std::string& name) const { return path + "/" + name; }
 };
 
 // An image's ELF headers, read with <elf.h>.
 struct ElfImage {
   explicit ElfImage(const std::string& path) : bytes(slurp(path)) {
-    if (bytes.size() < sizeof eh) return;
-    std::memcpy(&eh, bytes.data(), sizeof eh);
+    eh = at<Elf32_Ehdr>(0);
     for (int i = 0; i < eh.e_phnum; ++i) phdrs.push_back(at<Elf32_Phdr>(eh.e_phoff + i * sizeof(Elf32_Phdr)));
     for (int i = 0; i < eh.e_shnum; ++i) shdrs.push_back(at<Elf32_Shdr>(eh.e_shoff + i * sizeof(Elf32_Shdr)));
   }
@@ -71,9 +59,7 @@ struct ElfImage {
     if (offset + sizeof v <= bytes.size()) std::memcpy(&v, bytes.data() + offset, sizeof v);
     return v;
   }
-  const char* name(const Elf32_Shdr& strtab, uint32_t off) const {
-    return bytes.data() + strtab.sh_offset + off;
-  }
+  const char* name(const Elf32_Shdr& strtab, uint32_t off) const { return bytes.data() + strtab.sh_offset + off; }
   const Elf32_Shdr* section(const std::string& wanted) const {
     for (const Elf32_Shdr& sh : shdrs)
       if (wanted == name(shdrs[eh.e_shstrndx], sh.sh_name)) return &sh;
@@ -87,12 +73,6 @@ struct ElfImage {
     }
     return std::nullopt;
   }
-  std::vector<Elf32_Phdr> loads() const {
-    std::vector<Elf32_Phdr> out;
-    for (const Elf32_Phdr& ph : phdrs)
-      if (ph.p_type == PT_LOAD) out.push_back(ph);
-    return out;
-  }
   std::string bytes;
   Elf32_Ehdr eh{};
   std::vector<Elf32_Phdr> phdrs;
@@ -105,11 +85,8 @@ inline ridemu::Config quiet(const std::string& root = "") {
   ridemu::Config c;
   c.root = root;
   c.scratch_root = root.empty();
-  c.console_to_stdout = false;
-  c.capture_console = true;
-  c.record = true;
-  c.sleep = false;
-  c.faults_to_stderr = false;
+  c.console_to_stdout = c.sleep = c.faults_to_stderr = false;
+  c.capture_console = c.record = true;
   c.time_limit_ms = 20000;
   c.stdin_data = std::string();
   return c;
