@@ -1,9 +1,8 @@
-// Text to values: sscanf, strtoul and strtod against the host on generated
-// text where they agree (strtod within one unit in the last place of the
-// host's correctly rounded value); then where the runtime departs from
-// standard C (no sign in strtoul and strtol, wrapping, unchecked bases, its
-// own blanks, sscanf's own grammar, no infinity) and floating-point texts
-// the generator does not make.
+// Text to values: sscanf and strtod against the host on generated text where
+// they agree (strtod within one unit in the last place of the host's
+// correctly rounded value), floating-point texts the generator does not make,
+// and what the fuzz targets' models of the departures from standard C never
+// get (null texts, infinities and NaNs).
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -60,28 +59,6 @@ TEST(ConvertDiffTest, SscanfAgreesWithHost) {
   EXPECT_EQ(mismatches, 0);
 }
 
-TEST(ConvertDiffTest, StrtoulAgreesWithHost) {
-  std::mt19937 rng(5);
-  int mismatches = 0;
-  for (int n = 0; n < 100000; ++n) {
-    unsigned base = 2 + rng() % 15, value = unsigned(rng()) >> (rng() % 32);
-    std::string text, digits;
-    for (unsigned k = rng() % 4; k > 0; --k) text += " \t\n\r"[rng() % 4];
-    if (base == 16 && rng() % 3 == 0) text += rng() % 2 ? "0x" : "0X";
-    for (text += std::string(rng() % 3, '0'); digits.empty() || value != 0; value /= base) {
-      digits.insert(digits.begin(), char(value % base < 10 ? '0' + value % base : (rng() % 2 ? 'a' : 'A') + value % base - 10));
-    }
-    const std::string tails[] = {"", std::string(1, "-+ .z"[rng() % 5]), std::string(1, "0123456789abcdefg"[base]), "G9"};
-    text += digits + tails[rng() % 4];  // a tail that is no digit in this base
-    char *got_end = nullptr, *want_end = nullptr;
-    unsigned long got = ridid::strtoul(text.c_str(), &got_end, int(base)), want = std::strtoul(text.c_str(), &want_end, int(base));
-    if ((got != want || got_end != want_end) && ++mismatches <= 5) {
-      ADD_FAILURE() << testing::PrintToString(text) << " base " << base << ": " << got << ", host " << want;
-    }
-  }
-  EXPECT_EQ(mismatches, 0);
-}
-
 TEST(ConvertDiffTest, StrtodWithinOneUlpOfHost) {
   Text t{std::mt19937(1074)};
   int mismatches = 0;
@@ -115,80 +92,17 @@ TEST(ConvertDiffTest, StrtodWithinOneUlpOfHost) {
 namespace ridid {
 namespace {
 
-template <class F>
-std::string conv(F f, const char* text, int base) {  // value@end
-  char* end = low(1);
-  auto v = f(text, &end, base);
-  return std::to_string(v) + "@" + (end ? std::to_string(end - text) : "null");
-}
-std::string ul(const char* text, int base) { return conv(strtoul, text, base); }
-
-TEST(ConvertTest, Integers) {
-  EXPECT_EQ((R{ul("0x1F", 0), ul("0755", 0), ul("0", 0), ul("08", 0), ul("123", 0), ul("0x", 0), ul("0xg", 16), ul("  abc", 10),
-               ul("-1", 10), ul("+1", 10), ul("\v12", 10), ul("\f12", 10), ul("\r\n\t 12", 10), ul("zz", 36), ul("ff", 36),
-               ul("000", 1), ul("01", 1), ul("123", -1), ul("4294967297", 10), ul("123456789abcdef01", 16), ul(nullptr, 10),
-               ul(("1" + std::string(999, '0')).c_str(), 10), conv(strtol, "-5", 10), conv(strtol, "4294967295", 10),
-               conv(strtol, "0x80000000", 0), conv(strtol, nullptr, 0), strtoul("42", nullptr, 10), strtol(nullptr, nullptr, 0)}.s),
-            "31@4 493@4 0@1 0@1 123@3 0@2 0@2 0@2 0@0 0@0 0@0 0@0 12@6 0@0 555@2 0@3 0@1 0@0 1@10 2882400001@17 0@null "
-            "0@1000 0@0 -1@10 -2147483648@10 0@null 42 0");  // a long run wraps on and is consumed whole
-  std::string i, l;
-  for (const char* t : {" -42x", "+7", "+-1", "- 1", "-", "", "x1", "\r5", "\v5", "\n\t 5", "0x10", "0010", "2147483648",
-                        "4294967301", "-4294967295", "-2147483648", static_cast<const char*>(nullptr)}) {
-    i += R{atoi(t)}.s + " ", l += R{atol(t)}.s + " ";
-  }
-  EXPECT_EQ(i, "-42 7 0 0 0 0 0 0 0 5 0 10 -2147483648 5 1 -2147483648 0 ");
-  EXPECT_EQ(l, i);
+// Null texts, which the fuzz target's models never get, and abs.
+TEST(ConvertTest, NullTextsAndAbs) {
+  char *end = low(1), *lend = low(1);
+  EXPECT_EQ((R{strtoul(nullptr, &end, 10), end == nullptr, strtol(nullptr, &lend, 0), lend == nullptr, atoi(nullptr), atol(nullptr),
+               strtoul("42", nullptr, 10)}.s), "0 1 0 1 0 0 42");
   EXPECT_EQ((R{abs(-5), abs(0), abs(INT32_MIN), abs(INT32_MIN + 1), labs(-5), labs(INT32_MIN)}.s),
             "5 0 -2147483648 2147483647 5 -2147483648");
 }
 
-// sscanf into four 40-byte slots, each shown as text: a number in decimal, a
-// byte, a word ("!" when the byte after its NUL was written too), "-" when
-// nothing was stored. Then the count.
-std::string scanned(const char* input, const char* format) {
-  alignas(4) char slot[4][40];
-  std::memset(slot, 0xA5, sizeof slot);
-  int count = sscanf(input, format, slot[0], slot[1], slot[2], slot[3]), n = 0;
-  std::string out;
-  for (const char* f = format; (f = std::strchr(f, '%')) != nullptr && n < 4;) {
-    bool suppressed = *++f == '*';
-    for (f += suppressed; *f >= '0' && *f <= '9';) ++f;
-    char conversion = *f, *s = slot[n];
-    if ((f += conversion != 0, suppressed || conversion == '%')) continue;
-    out += std::string(n++ ? "|" : "") + (s[0] == '\xa5'        ? "-"
-                                          : conversion == 's' ? s + std::string(s[std::strlen(s) + 1] == '\xa5' ? "" : "!")
-                                          : conversion == 'c' ? std::string(1, s[0])
-                                                              : std::to_string(*reinterpret_cast<int*>(s)));
-  }
-  return out + " " + std::to_string(count);
-}
-
-TEST(ConvertTest, ScanRows) {
-  const char* rows[][3] = {
-      {"\n7", "%d", "- 0"}, {"\n7", " %d", "7 1"}, {"\n \t\n8", "\t\n %d", "8 1"},  // a newline is white, not a blank
-      {"- 5", "%d", "- 0"}, {"+-1", "%d", "- 0"}, {"-", "%d", "- 0"}, {"", "%d", "- 0"}, {"", "%c", "- 0"},
-      {" q", "%c", "  1"}, {"\n", "%c", "\n 1"}, {"abc", "%5c", "a 1"}, {"12345", "%3d", "12345 1"},  // widths bound s only
-      {"x\ny", "%s%s", "x| 2"}, {"\rword\v\f!", "%s", "\rword\v\f! 1"}, {"  \t", "%s", "- 0"}, {"12ab", "%d%c", "12|a 2"},
-      {"\r5", "\r%d", "5 1"}, {"5", "\r%d", "- 0"}, {"-0x1A", "%i", "-26 1"}, {"+0X7f", "%i", "127 1"}, {"09", "%i%c", "0|9 2"},
-      {"0x", "%i", "- 0"}, {"0xg", "%i", "- 0"}, {"0x1f", "%x%c", "0|x 2"}, {"-5", "%u", "- 0"}, {"4294967296", "%u", "0 1"},
-      {"4294967295", "%d", "-1 1"}, {"99999999999", "%d", "1215752191 1"}, {"-2147483648", "%i", "-2147483648 1"},
-      {"100 %5", "%d%%%d", "100|- 1"}, {"100%5", "%d%%%d", "100|5 2"}, {"%%7", "%*%%3%%d", "7 1"},
-      {"abcdef", "%3s%s", "abc|def 2"}, {"abcdef", "%*2s%c", "c 1"}, {"ab12", "%2s%d", "ab|12 2"},
-      {"abc", "%99999999999999s", "abc 1"}, {"abcdefghijklmnop", "%0s", "abcdefghijklmnop 1"},
-      // Length modifiers and conversions other than c d i s u x X end the scan.
-      {"1 2", "%d %ld", "1|- 1"}, {"1 2", "%d %hd", "1|- 1"}, {"1 2", "%d %n", "1|- 1"}, {"1 2", "%d %p", "1|- 1"},
-      {"1 2", "%d %o", "1|- 1"}, {"1 2", "%d %f", "1|- 1"}, {"1 2", "%d %[0]", "1|- 1"}, {"1 2", "%d %", "1|- 1"}, {"1 2", "%d %*", "1 1"},
-  };
-  for (const auto& r : rows) EXPECT_EQ(scanned(r[0], r[1]), r[2]) << testing::PrintToString(r[0]) << " " << r[1];
-  // A null word destination: the word is stepped over (not at a newline), nothing counted.
-  char c[4] = {};
-  EXPECT_EQ((R{sscanf("ab", "%s", low(0)), sscanf("ab c", "%s%c", low(0), c), sscanf("abcdef", "%4s%c", low(0), c + 1),
-               sscanf("\nz", "%s%c", low(0), c + 2), c}.s), "0 1 1 1  e\n");
-}
-
 TEST(ConvertTest, NoFloatingNumberIsPositiveZeroAtTheStart) {
-  for (const char* t : {".", "-", "+-1", "- 1", "inf", "nan", "infinity", "0x", "0x.", "0xg", "-0x", "  .e5", "", "e5", "\v-x",
-                        ".p1", "0x.p1"}) {
+  for (const char* t : {"inf", "nan", "infinity", "-INF", "NaN(1)"}) {  // the rest is the fuzz target's model
     char* end = low(1);
     long double v = strtold(t, &end);
     EXPECT_TRUE(v == 0 && !std::signbit(v) && end == t) << testing::PrintToString(t);
