@@ -1,112 +1,46 @@
-/* Commits one guest fault, chosen by the first letter of argv[1]:
- * r unmapped read, w unmapped write, c write to code, j jump to unmapped,
- * x jump into data (not executable), e an instruction whose second byte is
- * on the next page, which is not executable, u ud2, d divide by zero,
- * i int3, n int 0x81, l endless loop, s stack overflow, k a store below the
- * stack through ESP, h hlt, p port input
- * (with an _exit right after it), y syscall, g an instruction breakpoint set
- * in DR7, f a far call through a register (an encoding the processor
- * emulation cannot translate). Without an argument it exits with status 0. */
+/* Commits one guest fault, chosen by the first letter of argv[1] (the rows
+ * below); without an argument it exits with status 0. The fault is the
+ * instruction at the row's at_ symbol: e runs an instruction whose second
+ * byte is on the next page, which is not executable; k stores below the
+ * stack through ESP; p is port input with an _exit right after it; g sets an
+ * instruction breakpoint in DR7; f is a far call through a register, an
+ * encoding the processor emulation cannot translate. */
   .section .text._start,"ax"
   .globl _start
 _start:
-  cmpl $2, (%esp)
-  jl done
-  movl 8(%esp), %esi
-  movzbl (%esi), %eax
-  subl $'a', %eax
-  cmpl $25, %eax
-  ja done
+  cmpl $2, (%esp); jl done
+  movl 8(%esp), %esi; movzbl (%esi), %eax; subl $'a', %eax
+  cmpl $25, %eax; ja done
   jmp *table(,%eax,4)
 done:
-  movl $2, %eax
-  xorl %ebx, %ebx
-  int $0x80
-  .globl at_read
-at_read:
-f_r:
-  movl 0x10, %eax
-  jmp done
-f_w:
-  movl $0x20, %edi
-  .globl at_write
-at_write:
-  movl %eax, (%edi)
-  jmp done
-  .globl at_code
-at_code:
-f_c:
-  movl %eax, _start
-  jmp done
-f_j:
-  movl $0x12345678, %eax
-  jmp *%eax
-f_x:
-  movl $data_word, %eax
-  jmp *%eax
-f_e:
-  jmp at_edge
-  .globl at_ud2
-at_ud2:
-f_u:
-  ud2
-f_d:
-  xorl %ecx, %ecx
-  movl $7, %eax
-  xorl %edx, %edx
-  .globl at_div
-at_div:
-  divl %ecx
-  jmp done
-  .globl at_int3
-at_int3:
-f_i:
-  int3
-  jmp done
-  .globl at_int81
-at_int81:
-f_n:
-  int $0x81
-  jmp done
-f_l:
-  jmp f_l
-  .globl at_stack
-at_stack:
-f_s:
-  call f_s
-  .globl at_hlt
-at_hlt:
-f_h:
-  hlt
-  jmp done
-f_k:
-  subl $0x100100, %esp
-  .globl at_below
-at_below:
-  movl %eax, 4(%esp)
-  jmp done
-f_p:
-  movl $2, %ecx
-  .globl at_port
-at_port:
-  inb $0x60, %al
-  movl $2, %eax
-  movl $99, %ebx
-  int $0x80
-  .globl at_syscall
-at_syscall:
-f_y:
-  syscall
-  jmp done
-f_g:
-  movl $1, %eax
-  .globl at_debug
-at_debug:
-  movl %eax, %dr7
-  jmp done
-f_f:
-  .byte 0xff, 0xd8   /* lcall *%eax: no memory operand, no meaning */
-  jmp done
+  movl $2, %eax; xorl %ebx, %ebx; int $0x80
+
+  /* A row: its letter, the name after at_, what runs before, the fault, and
+   * what would run after it. */
+  .macro fault letter, name, before, at, after="jmp done"
+f_\letter: \before
+  .globl at_\name
+at_\name: \at
+  \after
+  .endm
+  fault r, read, "", "movl 0x10, %eax"
+  fault w, write, "movl $0x20, %edi", "movl %eax, (%edi)"
+  fault c, code, "", "movl %eax, _start"
+  fault j, jump, "movl $0x12345678, %eax", "jmp *%eax"
+  fault x, data, "movl $data_word, %eax", "jmp *%eax"
+  fault e, next_page, "", "jmp at_edge"
+  fault u, ud2, "", "ud2"
+  fault d, div, "xorl %ecx, %ecx; movl $7, %eax; xorl %edx, %edx", "divl %ecx"
+  fault i, int3, "", "int3"
+  fault n, int81, "", "int $0x81"
+  fault l, loop, "", "jmp at_loop"
+  fault s, stack, "", "call at_stack"
+  fault h, hlt, "", "hlt"
+  fault k, below, "subl $0x100100, %esp", "movl %eax, 4(%esp)"
+  fault p, port, "movl $2, %ecx", "inb $0x60, %al", "movl $2, %eax; movl $99, %ebx; int $0x80"
+  fault y, syscall, "", "syscall"
+  fault g, debug, "movl $1, %eax", "movl %eax, %dr7"
+  fault f, far, "", ".byte 0xff, 0xd8"
 
   /* The last byte of the code: a mov whose ModRM byte would be the first
    * byte of the read-only data after it. */
