@@ -14,17 +14,9 @@ using namespace std::string_literals;
 // The reader's events in one line: "P:body" for a packet, B bad packet,
 // + ack, - nak, ^C interrupt.
 std::string events(Reader& r) {
+  static const char* const kinds[] = {"P:", "B", "+", "-", "^C"};  // in the order of Event::Kind
   std::string out;
-  for (const auto& e : r.take()) {
-    if (!out.empty()) out += ' ';
-    switch (e.kind) {
-      case Reader::Event::Packet: out += "P:" + e.body; break;
-      case Reader::Event::BadPacket: out += "B"; break;
-      case Reader::Event::Ack: out += "+"; break;
-      case Reader::Event::Nak: out += "-"; break;
-      case Reader::Event::Interrupt: out += "^C"; break;
-    }
-  }
+  for (const auto& e : r.take()) out += (out.empty() ? "" : " ") + (kinds[e.kind] + (e.kind == Reader::Event::Packet ? e.body : ""));
   return out;
 }
 
@@ -66,18 +58,15 @@ TEST(GdbPacket, ReaderSplitsTheStream) {
 TEST(GdbPacket, RandomBytesNeverCrashTheReader) {
   std::mt19937 rng(7);
   Reader r;
-  std::string chunk;
   for (int round = 0; round < 2000; ++round) {
-    chunk.assign(rng() % 64, '\0');
+    std::string chunk(rng() % 64, '\0');
     for (char& c : chunk) c = "$#+-}\x03" "0a9fG"[rng() % 11];
     r.feed(chunk.data(), chunk.size());
     for (const auto& e : r.take()) ASSERT_LE(e.body.size(), kMaxPacket);
   }
-  // Three "#" end whatever packet was open; the next one is then found.
-  const std::string good = "###$?#3f";
-  r.feed(good.data(), good.size());
+  r.feed("###$?#3f", 8);  // three "#" end whatever packet was open; the next one is then found
   const std::string last = events(r);
-  EXPECT_EQ(last.substr(last.size() < 3 ? 0 : last.size() - 3), "P:?");
+  EXPECT_EQ(last.substr(std::max<size_t>(last.size(), 3) - 3), "P:?");
 }
 
 TEST(GdbPacket, Encoding) {
