@@ -87,40 +87,41 @@ Result run(const Args& args, std::optional<int32_t> answer = std::nullopt, const
   return r;
 }
 
-TEST(RunProgram, ItsStatusAndMessages) {
-  const std::string too_long = "run: command line too long\n";
-  const std::string a95(95, 'a'), b95(95, 'b');
+TEST(RunProgram, TheLineItSendsItsStatusAndMessages) {
+  const std::string too_long = "run: command line too long\n", failed = "run: failed\n", a95(95, 'a'), b95(95, 'b');
   struct Case {
     Args args;
-    std::optional<int32_t> answer;
+    std::optional<int32_t> answer;  // the run request's; none: the emulator's, -2 (no such program)
     int status;
-    std::string console;
+    std::string console, line;  // the request's line, when served
   };
+  const auto served = std::nullopt;
   const std::vector<Case> cases = {
-      {{}, 0, 1, kUsage},
-      {{""}, 0, 1, kUsage},
-      {{std::nullopt}, 0, 1, kUsage},
-      {{std::nullopt, "prog"}, 0, 1, kUsage},
-      {{"", "prog"}, 0, 1, kUsage},
+      {{}, 0, 1, kUsage, ""}, {{""}, 0, 1, kUsage, ""}, {{std::nullopt}, 0, 1, kUsage, ""},
+      {{std::nullopt, "prog"}, 0, 1, kUsage, ""}, {{"", "prog"}, 0, 1, kUsage, ""},
       // Only zero is success: neither the sign nor the low bits decide.
-      {{"prog", "a"}, 0, 0, ""},
-      {{"prog", "a"}, 1, 1, "run: failed\n"},
-      {{"prog", "a"}, -1, 1, "run: failed\n"},
-      {{"prog", "a"}, static_cast<int32_t>(0x80000000u), 1, "run: failed\n"},
-      // A line the kernel would only get cut short is not sent at all.
-      {{std::string(192, 'p')}, 0, 1, too_long},
-      {{a95, "", b95}, 0, 1, too_long},
-      {{a95, b95 + "b"}, 0, 1, too_long},
-      {{std::string(190, 'q'), "", ""}, 0, 1, too_long},
-      {{"prog", std::string(4000, 'z')}, 0, 1, too_long},
+      {{"prog", "a"}, 0, 0, "", ""}, {{"prog", "a"}, 1, 1, failed, ""}, {{"prog"}, -1, 1, failed, ""},
+      {{"prog"}, INT32_MIN, 1, failed, ""}, {{"prog", "a", "b"}, served, 1, failed, "prog a b"},
+      // An empty argument keeps its separator, a null entry adds none; no quoting.
+      {{"prog", "", "x"}, served, 1, failed, "prog  x"}, {{"prog", std::nullopt, "x"}, served, 1, failed, "prog x"},
+      {{"prog", "x", ""}, served, 1, failed, "prog x "}, {{"prog", "two words"}, served, 1, failed, "prog two words"},
+      // Lines up to 191 characters go out whole; a line the kernel would only
+      // get cut short is not sent at all.
+      {{a95, b95.substr(0, 94) + "c"}, served, 1, failed, a95 + " " + b95.substr(0, 94) + "c"},
+      {{std::string(191, 'p')}, served, 1, failed, std::string(191, 'p')},
+      {{a95, std::nullopt, b95}, served, 1, failed, a95 + " " + b95},
+      {{std::string(190, 'q'), ""}, served, 1, failed, std::string(190, 'q') + " "},
+      {{std::string(192, 'p')}, 0, 1, too_long, ""}, {{a95, "", b95}, 0, 1, too_long, ""}, {{a95, b95 + "b"}, 0, 1, too_long, ""},
+      {{std::string(190, 'q'), "", ""}, 0, 1, too_long, ""}, {{"prog", std::string(4000, 'z')}, 0, 1, too_long, ""},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.args.size() ? c.args[0].value_or("(null)").substr(0, 8) : "(none)");
+    SCOPED_TRACE(c.args.size() ? c.args.back().value_or("(null)").substr(0, 8) : "(none)");
     const Result r = run(c.args, c.answer);
     EXPECT_EQ(r.outcome.kind, ridemu::Outcome::Exited);
     EXPECT_EQ(r.outcome.status, c.status);
     EXPECT_EQ(r.outcome.console, c.console);
-    EXPECT_EQ(r.requests.size(), c.console == kUsage || c.console == too_long ? 0u : 1u);
+    ASSERT_EQ(r.requests.size(), c.console == kUsage || c.console == too_long ? 0u : 1u);
+    if (!c.line.empty()) EXPECT_EQ(r.requests[0].line, c.line);
   }
   // The request, with ECX 0, is the last thing before the exit.
   const auto t = run({"prog"}, 0).outcome.trace;
@@ -128,29 +129,6 @@ TEST(RunProgram, ItsStatusAndMessages) {
   EXPECT_EQ(t.back().nr, 2u);
   EXPECT_EQ(t[t.size() - 2].nr, 96u);
   EXPECT_EQ(t[t.size() - 2].ecx, 0u);
-}
-
-TEST(RunProgram, TheLineItJoins) {
-  const std::string a95(95, 'a'), b95(95, 'b');
-  const std::vector<std::pair<Args, std::string>> cases = {
-      {{"prog", "a", "b"}, "prog a b"},
-      {{"prog"}, "prog"},
-      // An empty argument keeps its separator, a null entry adds none.
-      {{"prog", "", "x"}, "prog  x"},
-      {{"prog", std::nullopt, "x"}, "prog x"},
-      {{"prog", "x", ""}, "prog x "},
-      {{"prog", "two words"}, "prog two words"},  // no quoting
-      // Lines up to 191 characters go out whole.
-      {{a95, b95.substr(0, 94) + "c"}, a95 + " " + b95.substr(0, 94) + "c"},
-      {{std::string(191, 'p')}, std::string(191, 'p')},
-      {{a95, std::nullopt, b95}, a95 + " " + b95},
-      {{std::string(190, 'q'), ""}, std::string(190, 'q') + " "},
-  };
-  for (const auto& [args, line] : cases) {
-    const Result r = run(args);
-    ASSERT_EQ(r.requests.size(), 1u) << line;
-    EXPECT_EQ(r.requests[0].line, line);
-  }
 }
 
 // A real child: the kernel starts echo.dura from the root's /bin and accepts.

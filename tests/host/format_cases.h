@@ -63,3 +63,20 @@ inline int format_case(const FormatCase& c, int engine, char* out, unsigned cap)
   for (unsigned i = 0; i < cap; ++i) out[i] = i < len ? buf[i] : '#';
   return fclose(f), n;
 }
+
+// Runs each case with each engine it is for; report(case, engine, output,
+// result) for each wrong one.
+template <class Report>
+void run_format_cases(Report report) {
+  for (const FormatCase& c : kFormatCases) {
+    for (int engine = SN; engine <= FP; ++engine) {
+      char out[64];
+      if ((c.engines & engine) == 0) continue;
+      for (unsigned i = 0; i < sizeof out; ++i) out[i] = '#';
+      const int n = format_case(c, engine, out, sizeof out);
+      bool ok = n == (int)c.len && out[c.len] == (engine == SN ? 0 : '#');
+      for (unsigned i = 0; i < c.len; ++i) ok = ok && out[i] == c.want[i];
+      if (!ok) report(c, engine, out, n);
+    }
+  }
+}

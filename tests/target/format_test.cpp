@@ -17,15 +17,8 @@ int main() {
     CHECK(f->kind == FILE_FD && f->fd == (f != stdin) && !f->path && !f->buf && !f->out_buf && !f->out_len && stdout != stderr);
     CHECK(f->len + f->cap + f->err + f->pos + f->eof == 0);
   }
-  for (const FormatCase& c : kFormatCases) {
-    for (int engine = SN; engine <= FP; ++engine) {
-      char out[64];
-      if ((c.engines & engine) == 0) continue;
-      int n = (memset(out, '#', sizeof out), format_case(c, engine, out, sizeof out));
-      if (!CHECK(n == (int)c.len && memcmp(out, c.want, c.len) == 0 && out[c.len] == (engine == SN ? 0 : '#'))) {
-        say(c.format), say(engine == SN ? " (snprintf)\n" : " (fprintf)\n");
-      }
-    }
-  }
+  run_format_cases([](const FormatCase& c, int engine, const char*, int) {
+    check(0, __LINE__, c.format), say(engine == SN ? " (snprintf)\n" : " (fprintf)\n");
+  });
   return finish();
 }

@@ -65,13 +65,10 @@ void start(int argc, char** argv) {
         print(buf, sys(3, fd, P(buf), 3));
         sys(5, fd, 0, 0);
         break;
-      case 'd': sys(95, P(ARG), 0, 0); break;
-      case 'm': sys(49, P(ARG), 0, 0); break;
-      case 'u': sys(50, P(ARG), 0, 0); break;
-      case 'x': sys(51, P(ARG), 0, 0); break;
-      case 'f': sys(125, P(ARG), 0, 0); break;
+      case 'd': case 'm': case 'u': case 'x': case 'f': case 'r':  /* a path or a line alone */
+        sys(op[0] == 'd' ? 95 : op[0] == 'm' ? 49 : op[0] == 'u' ? 50 : op[0] == 'x' ? 51 : op[0] == 'f' ? 125 : 96, P(ARG), 0, 0);
+        break;
       case 'p': print(buf, sys(52, P(buf), 4096, 0)); print("\n", 1); break;
-      case 'r': sys(96, P(ARG), 0, 0); break;
       case 's':
       case 'S':
         p = ARG;
