@@ -303,20 +303,6 @@ TEST(Services, SleepSleepsUnlessTurnedOffAndNeverPastTheTimeLimit) {
   EXPECT_EQ(late.message.rfind("time limit exceeded", 0), 0u) << late.message;
 }
 
-TEST(Services, TheHookChangesArgumentsOrResults) {
-  TempDir root;
-  spit(root / "ten.txt", "0123456789");
-  auto c = quiet(root.path);
-  c.service_hook = [](ridemu::ServiceCall& call) {
-    if (call.nr == 3) call.edx = 3;       // a read returns 3 bytes of 10
-    if (call.nr == 96) call.result = -1;  // the run request fails
-  };
-  const auto o = ops({"c", "/ten.txt", "r", "ops e 9"}, c);
-  EXPECT_EQ(o.console, "012");
-  EXPECT_EQ(results(o, 96), (Ints{-1}));
-  for (const auto& t : o.trace) EXPECT_EQ(t.pid, 1);  // nothing was started
-}
-
 // ---------------------------------------------------------------- files
 
 TEST(Paths, NothingResolvesOutsideTheRoot) {
@@ -553,18 +539,13 @@ TEST(Limits, ScriptsAndTheRunsLimitsAreBounded) {
   spit(root.dir / "bin/many.shell", many);
   // Scripts of comment lines, each running the next twice: 2^10 runs; and
   // 64^4 runs of scripts that start nothing.
-  const std::string comments(64 * 1024, '#');
-  for (int level = 1; level <= 10; ++level) {
-    const std::string next = "fold" + std::to_string(level + 1) + ".shell\n";
-    spit(root.dir / ("bin/fold" + std::to_string(level) + ".shell"), comments + "\n" + next + next);
-  }
-  spit(root.dir / "bin/fold11.shell", "args.kav\n");
-  for (int level = 1; level <= 4; ++level) {
-    std::string text;
-    for (int i = 0; i < 64; ++i) text += "fan" + std::to_string(level + 1) + ".shell\n";
-    spit(root.dir / ("bin/fan" + std::to_string(level) + ".shell"), text);
-  }
-  spit(root.dir / "bin/fan5.shell", "# nothing to do\n");
+  const auto chain = [&](const std::string& name, int levels, std::string (*body)(const std::string&), const char* last) {
+    for (int level = 1; level <= levels; ++level)
+      spit(root.dir / ("bin/" + name + std::to_string(level) + ".shell"), body(name + std::to_string(level + 1) + ".shell\n"));
+    spit(root.dir / ("bin/" + name + std::to_string(levels + 1) + ".shell"), last);
+  };
+  chain("fold", 10, [](const std::string& next) { return std::string(64 * 1024, '#') + "\n" + next + next; }, "args.kav\n");
+  chain("fan", 4, [](const std::string& next) { std::string t; for (int i = 0; i < 64; ++i) t += next; return t; }, "# nothing\n");
   struct Case {
     const char* line;
     uint64_t time_limit_ms, budget;

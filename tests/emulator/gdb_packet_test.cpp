@@ -2,8 +2,6 @@
 // and what the reader makes of good, bad, cut and noisy input.
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "tools/gdb_packet.h"
 
 namespace {
@@ -38,6 +36,7 @@ TEST(GdbPacket, ReaderSplitsTheStream) {
       {"$a\x03" "b#c6", "P:a\x03" "b"}, // ... inside one it is data
       {"$X0,1:}]#F9", "P:X0,1:}]"},     // escapes are left to the command
       {too_long, "B"},
+      {"$ab###$?#3f", "B P:?"},         // three "#" end whatever packet was open
       {"$" + longest + "#" + frame(longest).substr(longest.size() + 2), "P:" + longest},
   };
   for (const auto& c : cases) {
@@ -53,20 +52,6 @@ TEST(GdbPacket, ReaderSplitsTheStream) {
     }
     EXPECT_EQ(got, c.want) << c.in.substr(0, 40);
   }
-}
-
-TEST(GdbPacket, RandomBytesNeverCrashTheReader) {
-  std::mt19937 rng(7);
-  Reader r;
-  for (int round = 0; round < 2000; ++round) {
-    std::string chunk(rng() % 64, '\0');
-    for (char& c : chunk) c = "$#+-}\x03" "0a9fG"[rng() % 11];
-    r.feed(chunk.data(), chunk.size());
-    for (const auto& e : r.take()) ASSERT_LE(e.body.size(), kMaxPacket);
-  }
-  r.feed("###$?#3f", 8);  // three "#" end whatever packet was open; the next one is then found
-  const std::string last = events(r);
-  EXPECT_EQ(last.substr(std::max<size_t>(last.size(), 3) - 3), "P:?");
 }
 
 TEST(GdbPacket, Encoding) {

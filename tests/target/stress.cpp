@@ -1,15 +1,11 @@
-// Random cases under ridid-emu, argv[1] of each kind (2000 without it); the
-// same cases on every run.
-// Formats for both engines: bytes mostly of the grammar, but no '*', so every
-// argument word can be the address of a string, whatever the directive makes
-// of it. The string engine must give one result for every size and a null
-// buffer, store a prefix of the whole output and the terminator after it, and
-// nothing past the size (guard bytes); the stream engine's result must be the
-// length a memory stream published, a NUL must follow, and a second run must
-// append the same bytes.
-// Texts for the conversions: any bytes, long digit runs, huge exponents.
-// Nothing may fault, no destination be written past its bound, every end
-// position must lie inside the text, and no NaN come out.
+// Random cases under ridid-emu, argv[1] of each kind (2000 without it), the
+// same on every run; nothing may fault or write past a bound (guard bytes).
+// Formats without '*', so every argument word can be a string's address: the
+// string engine gives one result for every size and a null buffer and stores a
+// terminated prefix of the whole; the stream engine's result is the length a
+// memory stream published, and a second run appends the same bytes. Texts of
+// any bytes, long digit runs and huge exponents: every conversion's end lies
+// inside the text, and no NaN comes out.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
