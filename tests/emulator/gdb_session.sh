@@ -30,6 +30,7 @@ start_emu() {
     grep -q "cannot listen" "$work/err" || break  # anything but a taken port
   done
   cat "$work/err"
+  fail "ridid-emu did not start"
   return 1
 }
 # gdb with the given commands after connecting; the transcript is shown.
@@ -64,8 +65,6 @@ if start_emu; then
   expect '^\$4 = 0x1234$' "a register written"
   expect 'exited with code 036\]$' "the exit status reported to gdb (30)"
   expect_status 30
-else
-  fail "ridid-emu did not start"
 fi
 
 if start_emu crash; then
@@ -75,8 +74,6 @@ if start_emu crash; then
   expect '^\$1 = \(volatile int \*\) 0x0$' "the local pointer at the fault"
   expect '^Program terminated with signal SIGSEGV, Segmentation fault\.$' "ended by SIGSEGV"
   expect_status 139
-else
-  fail "ridid-emu did not start"
 fi
 ((failures)) && { echo "0 passed, $failures failed"; exit 1; }
 echo "gdb session: all checks passed"

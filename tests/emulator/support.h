@@ -35,8 +35,7 @@ inline std::set<std::string> listing(const std::string& dir) {
 }
 inline std::string hex(uint32_t v) {
   char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", v);
-  return buf;
+  return std::snprintf(buf, sizeof buf, "0x%08x", v), buf;
 }
 
 // A temporary directory, removed with everything in it.
