@@ -1,8 +1,6 @@
-// The system-call wrappers (service numbers and registers, the kernel's answer
-// passed back untouched, the checks before the trap, the count clamp, the 0/1
-// flags, access, sleeps), the heap (block lengths, exhaustion at exactly 1 MiB,
-// sums that must not wrap, calloc's zeroing, realloc's move, errno 12), the
-// generator and the error texts.
+// The system-call wrappers (registers, the kernel's answer untouched, checks
+// before the trap, count clamps, access, sleeps), the heap (block lengths, the
+// 1 MiB edge, sums that must not wrap, calloc, realloc), rand and strerror.
 #include "runtime_test.h"
 
 namespace ridid {

@@ -1,11 +1,8 @@
-// Random cases under ridid-emu, argv[1] of each kind (2000 without it), the
-// same on every run; nothing may fault or write past a bound (guard bytes).
-// Formats without '*', so every argument word can be a string's address: the
-// string engine gives one result for every size and a null buffer and stores a
-// terminated prefix of the whole; the stream engine's result is the length a
-// memory stream published, and a second run appends the same bytes. Texts of
-// any bytes, long digit runs and huge exponents: every conversion's end lies
-// inside the text, and no NaN comes out.
+// argv[1] random cases of each kind (2000 without it), the same on every run;
+// nothing may fault or write past a guard byte. Formats without '*' (any word
+// may be a string's address): snprintf gives one result for every size and
+// stores a terminated prefix; fprintf's result is what a memory stream got.
+// Conversions of any text end inside it and give no NaN.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -95,9 +92,8 @@ bool scan_within_bounds(int len) {
   for (int s = 0; s < slots; ++s) memset(g_slots[s], kGuard, kSlotSize);
   int r = sscanf(g_text, format, g_slots[0], g_slots[1], g_slots[2], g_slots[3], g_slots[4], g_slots[5], g_slots[6], g_slots[7]);
   bool ok = r >= 0 && r <= slots;
-  for (int s = 0; s < slots; ++s) {
+  for (int s = 0; s < slots; ++s)
     for (int i = allowed[s]; i < kSlotSize; ++i) ok = ok && g_slots[s][i] == kGuard;
-  }
   if (!ok) say("past a bound: format ["), say(format), say("] input ["), say(g_text), say("]\n");
   return ok;
 }
