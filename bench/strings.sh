@@ -7,30 +7,8 @@
 # usage: bench/strings.sh [BUILD_DIR]   (default: build)
 set -euo pipefail
 build=${1:-build}
-emu=$build/bin/ridid-emu
 prog=$build/target/bin/strings_bench
-for f in "$emu" "$prog"; do
-  [[ -x $f ]] || { echo "strings.sh: $f not found (build first)" >&2; exit 1; }
-done
-
-small=100
-large=2100
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-
-# Instructions of one run: MODE COUNT
-instructions() {
-  "$emu" --no-sleep --scratch-root --count "$prog" "$1" "$2" 2> "$work/err" > /dev/null
-  sed -n 's/^instructions: //p' "$work/err"
-}
-
-# Extra instructions per iteration between the two counts.
-per_call() {
-  local a b
-  a=$(instructions "$1" $small)
-  b=$(instructions "$1" $large)
-  echo $(( (b - a) / (large - small) ))
-}
+source "$(dirname "$0")/per_call.sh"
 
 loop=$(per_call none)
 printf '%-34s %s\n' "call (100-byte strings)" "instructions per call"
