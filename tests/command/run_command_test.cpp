@@ -65,10 +65,7 @@ TEST(RunImage, StaticI386ExecutableInThreeSegments) {
 
 // ---- the program ----
 
-struct Result {
-  ridemu::Outcome outcome;
-  std::vector<ridemu::TraceRecord> requests;  // the run requests (service 96)
-};
+struct Result { ridemu::Outcome outcome; std::vector<ridemu::TraceRecord> requests; };  // requests: service 96's
 
 // Runs `run` with argv[1..] = args; the run request gets `answer` when given,
 // otherwise the emulator serves it (in a scratch root, or in `root`).
@@ -88,12 +85,8 @@ Result run(const Args& args, std::optional<int32_t> answer = std::nullopt, const
 
 TEST(RunProgram, TheLineItSendsItsStatusAndMessages) {
   const std::string too_long = "run: command line too long\n", failed = "run: failed\n", a95(95, 'a'), b95(95, 'b');
-  struct Case {
-    Args args;
-    std::optional<int32_t> answer;  // the run request's; none: the emulator's, -2 (no such program)
-    int status;
-    std::string console, line;  // the request's line, when served
-  };
+  // The run request's answer (served: the emulator's, -2 for no such program), and its line when served.
+  struct Case { Args args; std::optional<int32_t> answer; int status; std::string console, line; };
   const auto served = std::nullopt;
   const std::vector<Case> cases = {
       {{}, 0, 1, kUsage, ""}, {{""}, 0, 1, kUsage, ""}, {{std::nullopt}, 0, 1, kUsage, ""},

@@ -400,14 +400,7 @@ TEST(Files, AStoreCutShortWithTheEmulatorLeavesNothing) {
 // One run of ops.elf in a root of programs: its console output, its exit
 // status and, per service, the results of its traps (and the statuses of
 // the programs its run requests and waitpid saw, -1 for none).
-struct Scenario {
-  const char* what;
-  Args ops;
-  std::string console;
-  int status;
-  std::map<uint32_t, Ints> results;
-  std::map<uint32_t, Ints> statuses;
-};
+struct Scenario { const char* what; Args ops; std::string console; int status; std::map<uint32_t, Ints> results, statuses; };
 
 TEST(Services, Scenarios) {
   const std::string own = "ops\ns\n/bin/args.kav\ns\nbin/fault.flat\ns\n/nothere\ns\n/bin/text.bin\nd\nbin\nS\nargs.kav\n";
@@ -636,10 +629,7 @@ TEST(Fuzz, RandomServiceArgumentsLeaveTheHostAndRootSound) {
 
 // ---------------------------------------------------------------- command
 
-struct Command {
-  int status = -1;
-  std::string out, err;
-};
+struct Command { int status = -1; std::string out, err; };
 // ridid-emu with `args` (a shell line), its output kept in `dir`.
 Command command(const std::string& args, const std::string& dir, const std::string& env = "") {
   const int raw = std::system((env + " " EMU_TEST_COMMAND " " + args + " >" + dir + "/out 2>" + dir +
@@ -652,11 +642,7 @@ TEST(Command, StatusesMessagesAndOptions) {
   const std::string args = image("args"), root = mkdirs(dir / "root"), help = "; try 'ridid-emu --help'\n";
   spit(dir / "arm.elf", slurp(args).replace(18, 1, 1, 40));  // not i386
   spit(dir / "demo.shell", "args.kav\n");
-  struct Case {
-    std::string line;
-    int status;
-    std::string out, err;  // out: its start; err: all of it, or a part of it after a '~'
-  };
+  struct Case { std::string line; int status; std::string out, err; };  // out: its start; err: all, or a part after '~'
   const std::vector<Case> cases = {
       {"--scratch-root " + args + " one two", 3, "args.elf\none\ntwo\n", ""},
       {"--scratch-root " + image("fault") + " r", 139, "", "ridid-emu: guest fault: unmapped read at 0x00000010 (eip " +
