@@ -281,10 +281,12 @@ TEST(Services, PipesAndDescriptorsAtTheirEdges) {
                         {4, kStrings + 5 * 32, 0x41, 0},    // "f" for writing only: 5
                         {3, 5, kBuf + 64, 1},               // not for reading
                         {125, kStrings + 8 * 32, 0, 0}, {4, kStrings + 8 * 32, 1, 0},  // named pipe "/p" for writing: 6
-                        {1, 6, kStrings, 2}, {3, 6, kBuf + 64, 1}},                    // not for reading either
+                        {1, 6, kStrings, 2}, {3, 6, kBuf + 64, 1},                     // not for reading either
+                        {127, 3, 0xFFFFFFFFu, 0}, {127, 3, 256, 0}, {127, 3, 255, 0}},  // dup2 to 0..255 only
                        quiet(root.path));
   EXPECT_EQ(results(o, 3), (Ints{1, 2, 0, -9, -9}));
   EXPECT_EQ(results(o, 4), (Ints{5, 6}));
+  EXPECT_EQ(results(o, 127), (Ints{-9, -9, 255}));
 }
 
 TEST(Services, SleepSleepsUnlessTurnedOffAndNeverPastTheTimeLimit) {
