@@ -101,13 +101,10 @@ TEST(Loader, RefusesMalformedImages) {
     SCOPED_TRACE(reason);
     std::string bytes = good;
     edit(bytes);
-    EXPECT_NE(ridemu::check_image({bytes.begin(), bytes.end()}).find(reason), std::string::npos);
     spit(dir / "bad", bytes);
     const auto o = ridemu::run(dir / "bad", {"bad"}, quiet());
-    EXPECT_EQ(o.kind, ridemu::Outcome::Refused);
-    EXPECT_EQ(o.status, ridemu::kStatusRefused);
+    EXPECT_TRUE(o.kind == ridemu::Outcome::Refused && o.status == ridemu::kStatusRefused && o.trace.empty());
     EXPECT_NE(o.message.find(reason), std::string::npos) << o.message;
-    EXPECT_TRUE(o.trace.empty());
   }
   EXPECT_EQ(ridemu::run(dir / "missing", {"x"}, quiet()).status, ridemu::kStatusNoImage);
 }
@@ -290,19 +287,17 @@ TEST(Services, PipesAndDescriptorsAtTheirEdges) {
 }
 
 TEST(Services, SleepSleepsUnlessTurnedOffAndNeverPastTheTimeLimit) {
+  const auto took = [](const Args& list, const ridemu::Config& c, const char* message) {  // each "t" sleeps 0.2 s
+    const auto t0 = Clock::now();
+    EXPECT_EQ(ops(list, c).message.rfind(message, 0), 0u);
+    return Clock::now() - t0;
+  };
   auto c = quiet();
-  auto t0 = Clock::now();
-  ops({"t", "t", "t", "t", "t"}, c);  // 1 s if it slept
-  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(900));
+  EXPECT_LT(took({"t", "t", "t", "t", "t"}, c, ""), std::chrono::milliseconds(900));
   c.sleep = true;
-  t0 = Clock::now();
-  EXPECT_EQ(results(ops({"t"}, c), 22), (Ints{0}));
-  EXPECT_GE(Clock::now() - t0, std::chrono::milliseconds(190));
+  EXPECT_GE(took({"t"}, c, ""), std::chrono::milliseconds(190));
   c.time_limit_ms = 100;
-  t0 = Clock::now();
-  const auto late = ops({"t", "t", "t", "t", "t"}, c);
-  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(900));
-  EXPECT_EQ(late.message.rfind("time limit exceeded", 0), 0u) << late.message;
+  EXPECT_LT(took({"t", "t", "t", "t", "t"}, c, "time limit exceeded"), std::chrono::milliseconds(900));
 }
 
 // ---------------------------------------------------------------- files
@@ -582,43 +577,34 @@ TEST(Spawn, ArgumentsPastTheirLimitsAreTooLongNotBadPointers) {
 
 TEST(Fuzz, RandomServiceArgumentsLeaveTheHostAndRootSound) {
   const std::string trap = image("trap");
-  const uint32_t strings = kStrings, strings_end = symbol("strings_end", trap), buf = kBuf;
-  const uint32_t pointers[] = {0, 0x10, 0xFFF, 0x1000, 0x400000, strings_end - 1, buf, buf + 0x20000 - 1,
-                               buf + 0x20000 - 8, 0xBFEFFFFFu, 0xBFF00000u, 0xBFFFFFF0u, 0xBFFFFFFFu,
-                               0xC0000000u, 0xFFFFFFFFu};
-  const uint32_t numbers[] = {0, 1, 2, 3, 4, 5, 9, 255, 256, 0x41, 0x241, 0x441, 0xC1, 0xFFF, 0x1000,
-                              0x20000, 0x20001, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
+  const uint32_t strings_end = symbol("strings_end", trap);
+  // Edges of the guest's memory, then small numbers, flags and counts.
+  const uint32_t words[] = {0x10, 0xFFF, 0x1000, 0x400000, strings_end - 1, kBuf + 0x20000 - 1, kBuf + 0x20000 - 8,
+                            0xBFEFFFFFu, 0xBFF00000u, 0xBFFFFFFFu, 0xC0000000u, 0xFFFFFFFFu, 0, 1, 2, 3, 4, 5, 9, 255,
+                            256, 0x41, 0x241, 0x441, 0xC1, 0x20000, 0x20001, 0x7FFFFFFF, 0x80000000u};
   std::mt19937 rng(7);
-  const auto pick = [&]() -> uint32_t {
-    switch (rng() % 6) {
-      case 0: return strings + 32 * (rng() % ((strings_end - strings) / 32));
-      case 1: return pointers[rng() % std::size(pointers)];
-      case 2: return buf + rng() % 0x20000;
-      case 3: return static_cast<uint32_t>(rng());
-      default: return numbers[rng() % std::size(numbers)];
-    }
+  const auto pick = [&]() -> uint32_t {  // a string of trap.elf, a place in its buffer, any word, a listed one
+    const uint32_t r = rng();
+    return r % 4 == 0 ? kStrings + 32 * (r / 4 % ((strings_end - kStrings) / 32))
+         : r % 4 == 1 ? kBuf + r / 4 % 0x20000 : r % 8 == 2 ? rng() : words[rng() % std::size(words)];
   };
   for (int run = 0; run < 12; ++run) {
     SCOPED_TRACE(run);
     TempDir outer;
     const std::string root = mkdirs(outer / "root");
     mkdirs(root + "/d"), mkdirs(root + "/bin");
-    for (const char* p : {"/t.kav", "/bin/t.kav"}) spit(root + p, slurp(trap));
-    spit(root + "/s.shell", "t.kav a\n/t.kav\ns.shell\n");
-    spit(root + "/f", "file");
+    spit(root + "/t.kav", slurp(trap)), spit(root + "/bin/t.kav", slurp(trap));
+    spit(root + "/s.shell", "t.kav a\n/t.kav\ns.shell\n"), spit(root + "/f", "file");
     symlink("..", (root + "/ln").c_str());
     symlink(outer.path.c_str(), (root + "/d/out").c_str());
     std::map<int, int> calls;  // per process
     auto c = quiet(root);
     c.record = false;
     c.service_hook = [&](ridemu::ServiceCall& call) {
-      if (++calls[call.pid] > (call.depth ? 20 : 2000)) {
-        call.nr = 2, call.ebx = 0;
-        return;
-      }
-      call.nr = rng() % 8 ? ridemu::detail::services()[rng() % ridemu::detail::services().size()].nr : static_cast<uint32_t>(rng());
-      if (call.nr == 2) call.nr = 0;
-      call.ebx = pick(), call.ecx = pick(), call.edx = pick();
+      const auto& table = ridemu::detail::services();  // mostly served numbers, never _exit before the end
+      call.nr = rng() % 8 ? table[rng() % table.size()].nr : static_cast<uint32_t>(rng());
+      call.nr = ++calls[call.pid] > (call.depth ? 20 : 2000) ? 2 : call.nr == 2 ? 0 : call.nr;
+      call.ebx = call.nr == 2 ? 0 : pick(), call.ecx = pick(), call.edx = pick();
     };
     const auto o = ridemu::run(trap, {"trap"}, c);
     EXPECT_EQ(o.kind, ridemu::Outcome::Exited) << o.message;
@@ -714,16 +700,6 @@ TEST(Command, TemporaryRootsAreGoneAfterTheRun) {
     EXPECT_EQ(c.status, std::string(line).find("ops") != std::string::npos ? 0 : 139) << line;
   }
   EXPECT_TRUE(listing(tmp).empty());
-}
-
-TEST(Command, ALimitSpentInAChildIsOneFaultLine) {
-  ProgramRoot root;
-  const auto c = command("--root " + root.dir.path + " --time-limit 0.2 " + image("ops") + " r 'fault.flat l' p",
-                         root.dir.path);
-  EXPECT_EQ(c.status, 139);
-  EXPECT_EQ(std::count(c.err.begin(), c.err.end(), '\n'), 1) << c.err;
-  EXPECT_NE(c.err.find("time limit exceeded at "), std::string::npos) << c.err;
-  EXPECT_EQ(c.out, "");  // the program that asked did not carry on
 }
 
 TEST(Command, EndingTheEmulatorEndsTheGuest) {

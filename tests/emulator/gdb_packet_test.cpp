@@ -55,29 +55,16 @@ TEST(GdbPacket, ReaderSplitsTheStream) {
 }
 
 TEST(GdbPacket, Encoding) {
-  EXPECT_EQ(frame("OK"), "$OK#9a");
-  EXPECT_EQ(frame(""), "$#00");
-  EXPECT_EQ(checksum(std::string(256, '\x01')), 0);
-  for (const auto& [data, escaped] : std::vector<std::pair<std::string, std::string>>{
-           {"plain", "plain"}, {"#$}*", "}\x03}\x04}]}\x0a"}, {std::string("\0\xff", 2), std::string("\0\xff", 2)}}) {
-    EXPECT_EQ(escape(data), escaped);
-    std::string back;
-    EXPECT_TRUE(unescape(escaped, back));
-    EXPECT_EQ(back, data);
-  }
-  std::string out;
-  EXPECT_FALSE(unescape("ab}", out));  // ends inside an escape
-
-  EXPECT_EQ(to_hex("\x00\x7f\xff", 3), "007fff");
-  EXPECT_TRUE(from_hex("007FfFaA", out));
-  EXPECT_EQ(out, std::string("\x00\x7f\xff\xaa", 4));
-  for (const char* bad : {"0", "0g", "zz", " 1"}) EXPECT_FALSE(from_hex(bad, out)) << bad;
-
+  EXPECT_EQ(frame("OK") + frame("") + std::to_string(checksum(std::string(256, '\x01'))), "$OK#9a$#000");
+  std::string back, hex;
+  EXPECT_EQ(escape("a#$}*\xff"), "a}\x03}\x04}]}\x0a\xff");
+  EXPECT_TRUE(unescape("a}\x03}\x04}]}\x0a\xff", back) && back == "a#$}*\xff" && !unescape("ab}", back));  // ends inside one
+  EXPECT_TRUE(to_hex("\x00\x7f\xff", 3) == "007fff" && from_hex("007FfFaA", hex) && hex == std::string("\x00\x7f\xff\xaa", 4));
+  for (const char* bad : {"0", "0g", "zz", " 1"}) EXPECT_FALSE(from_hex(bad, hex)) << bad;
   for (const auto& [text, value] : std::vector<std::pair<const char*, int64_t>>{
            {"0", 0}, {"ffffffff", 0xffffffff}, {"400000", 0x400000}, {"", -1}, {"100000000", -1}, {"-1", -1}, {"12z", -1}}) {
     uint32_t v = 12345;
-    EXPECT_EQ(parse_u32(text, v), value >= 0) << text;
-    if (value >= 0) EXPECT_EQ(v, value) << text;
+    EXPECT_TRUE(parse_u32(text, v) == (value >= 0) && (value < 0 || v == value)) << text;
   }
 }
 

@@ -1,13 +1,11 @@
 /* A small harness for programs run under ridid-emu, in C and C++. It writes
  * with write() only, leaning on none of the stream functions under test: a
  * line per failed check, then "N passed, N failed"; finish() gives the exit
- * status, 1 after a failure. next_random() is xorshift32: the same cases on
- * every run of a stress program. */
+ * status, 1 after a failure. */
 #include <string.h>
 #include <unistd.h>
 
 static int g_passed, g_failed;
-static unsigned int g_random = 0x12345678u;
 
 static inline void say(const char* s) { write(1, s, strlen(s)); }
 
@@ -26,7 +24,5 @@ static inline int check(int ok, int line, const char* what) {
 }
 
 static inline int finish(void) { return say_number(g_passed), say(" passed, "), say_number(g_failed), say(" failed\n"), g_failed != 0; }
-static inline unsigned int next_random(void) { return g_random ^= g_random << 13, g_random ^= g_random >> 17, g_random ^= g_random << 5; }
-static inline unsigned int below(unsigned int n) { return next_random() % n; }
 
 #define CHECK(cond) check((cond) != 0, __LINE__, #cond)
