@@ -537,7 +537,8 @@ TEST(Limits, ScriptsAndTheRunsLimitsAreBounded) {
   for (const Case& k : std::vector<Case>{{"many.shell", 100, 0, "time limit exceeded"},
                                          {"many.shell", 20000, 20000, "instruction budget exceeded"},
                                          {"fold1.shell", 100, 0, "time limit exceeded"},
-                                         {"fan1.shell", 20000, 0, ""}}) {
+                                         {"fan1.shell", 20000, 0, ""},
+                                         {"fault.flat l", 200, 0, "time limit exceeded"}}) {  // spent in a child
     SCOPED_TRACE(k.line);
     auto config = quiet(root.dir.path);
     config.time_limit_ms = k.time_limit_ms;
@@ -549,6 +550,7 @@ TEST(Limits, ScriptsAndTheRunsLimitsAreBounded) {
       // The whole run stops: nothing starts once a limit is spent, and the
       // program that asked does not carry on.
       EXPECT_EQ(o.message.rfind(k.fault, 0), 0u) << o.message;
+      if (std::string(k.line).rfind("fault", 0) == 0) EXPECT_NE(o.message.find(" in pid 2"), std::string::npos);  // where it was spent
       EXPECT_EQ(o.console.find('/'), std::string::npos);
       EXPECT_LT(started, 3000);
       EXPECT_LT(lines, 2046);
