@@ -161,8 +161,8 @@ int32_t sys_open(Call& c) {
       if (!S_ISREG(st.st_mode)) return -EACCES;
     }
     // A file shared with the tree the root was copied from gets a copy of
-    // its own before it is written in place.
-    if (acc != 0 && c.m.linked_root)
+    // its own before it is written in place or truncated.
+    if ((acc != 0 || (flags & O_TRUNC)) && c.m.linked_root)
       if (int32_t e = privatize(r.host)) return e;
     const int fd = ::open(r.host.c_str(), flags, 0644);
     if (fd < 0) return neg_errno();

@@ -677,7 +677,7 @@ TEST(Command, StatusesMessagesAndOptions) {
 
 TEST(Command, TemporaryRootsAreGoneAfterTheRun) {
   // The default root is a copy of the sample root beside ridid-emu; a guest
-  // that deletes, stores and appends there leaves that root as it was.
+  // that deletes, stores, appends and truncates there leaves that root as it was.
   const std::string emu = EMU_TEST_COMMAND;
   const std::string sample = emu.substr(0, emu.rfind('/')) + "/../share/ridid/root";
   const auto snapshot = [&] {
@@ -690,7 +690,7 @@ TEST(Command, TemporaryRootsAreGoneAfterTheRun) {
   ASSERT_TRUE(before.count(sample + "/docs/welcome.txt") && before.count(sample + "/bin/run.dura"));
   TempDir dir;
   const std::string tmp = mkdirs(dir / "tmp");
-  auto c = command(image("ops") + " u /bin/run.dura w /notes.txt hi a /docs/welcome.txt more c /docs/welcome.txt",
+  auto c = command(image("ops") + " u /bin/run.dura w /notes.txt hi a /docs/welcome.txt more c /docs/welcome.txt T /demo.shell",
                    dir.path, "TMPDIR=" + tmp);
   EXPECT_EQ(c.status, 0) << c.err;
   EXPECT_EQ(c.out, before.at(sample + "/docs/welcome.txt") + "more");  // the guest saw its own change

@@ -10,7 +10,7 @@
  * dup(1) and dup2(1, 9); t: usleep(200000); n: the three fd_set services;
  * K: the console packet FF 1 2 3; B: bad pointers and counts, then "alive";
  * E: strings at the edge of the mappings and past 4095 bytes; N: unknown
- * services 0 and 77. */
+ * services 0 and 77; T P: open P to read, truncated. */
 typedef unsigned u32;
 
 /* The only zero-filled object, so it ends the writable mapping (for E). */
@@ -58,6 +58,7 @@ void start(int argc, char** argv) {
         sys(1, fd, P(t), len(t));
         sys(5, fd, 0, 0);
         break;
+      case 'T': sys(5, sys(4, P(ARG), 0x200, 0), 0, 0); break;  /* opened to read, truncated */
       case 'l':
         if ((fd = sys(4, P(ARG), 0, 0)) < 0) break;
         sys(110, fd, 0, 2);
