@@ -16,7 +16,6 @@
 // way position-independent code finds its own address) is no call.
 #include <algorithm>
 #include <cerrno>
-#include <cinttypes>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -31,12 +30,6 @@ namespace {
 constexpr size_t kCacheSlots = 1u << 12;
 constexpr size_t kMaxFrames = 1u << 20;  // a deeper stack stops recording calls
 constexpr size_t kReturnSearch = 8;      // frames a return may skip
-
-std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, v);
-  return buf;
-}
 
 struct Entry {  // one translated block
   std::vector<uint32_t> insns;

@@ -1,7 +1,16 @@
 // The tools of a run, each told everything in the order they were added.
 #include "tools.h"
 
+#include <cinttypes>
+#include <cstdio>
+
 namespace ridemu::detail {
+
+std::string hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, v);
+  return buf;
+}
 
 void Tools::add(std::unique_ptr<Tool> tool) { all_.push_back(std::move(tool)); }
 

@@ -97,6 +97,9 @@ class Symbols {
   std::unique_ptr<Lines> lines_;
 };
 
+// An address or register as the traces and profiles show it: "0x0040001c".
+std::string hex(uint32_t v);
+
 // The one line that reports a fault (faults.cpp): what, where accessed, the
 // instruction's address, function and source line, and its text:
 // "stack overflow: write at 0xbfeffffc (eip 0x00400093) in recurse+0x3 (pit.c:19): push ebp"

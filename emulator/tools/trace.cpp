@@ -11,12 +11,6 @@
 namespace ridemu::detail {
 namespace {
 
-std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08" PRIx32, v);
-  return buf;
-}
-
 // Bytes as JSON text: each byte is the character of that code (so every
 // byte survives, 0x80 and up escaped as \u0080...).
 std::string latin1(const std::string& s) {
