@@ -49,26 +49,21 @@ void device_write(uc_engine*, uint64_t, unsigned, uint64_t, void*) {}
 
 std::string uc_reason(uc_err e) { return uc_strerror(e); }
 
-const char* exception_name(uint32_t intno) {
-  switch (intno) {
-    case 0: return "division error";
-    case 1: return "debug trap";
-    case 3: return "breakpoint";
-    case 4: return "overflow trap";
-    case 5: return "bound range exceeded";
-    case 6: return "invalid instruction";
-    case 7: return "coprocessor not available";
-    case 8: return "double fault";
-    case 10: return "invalid task state";
-    case 11: return "segment not present";
-    case 12: return "stack fault";
-    case 13: return "general protection fault";
-    case 16: return "floating-point error";
-    case 17: return "alignment check";
-    case 19: return "SIMD floating-point error";
-    default: return nullptr;
-  }
-}
+// The processor's exceptions by vector: name and kind.
+const struct Exception {
+  uint32_t intno;
+  const char* name;
+  Fault::Kind kind;
+} kExceptions[] = {
+    {0, "division error", Fault::Arithmetic},   {1, "debug trap", Fault::Trap},
+    {3, "breakpoint", Fault::Trap},             {4, "overflow trap", Fault::Access},
+    {5, "bound range exceeded", Fault::Access}, {6, "invalid instruction", Fault::Illegal},
+    {7, "coprocessor not available", Fault::Access}, {8, "double fault", Fault::Access},
+    {10, "invalid task state", Fault::Access},  {11, "segment not present", Fault::Access},
+    {12, "stack fault", Fault::Access},         {13, "general protection fault", Fault::Access},
+    {16, "floating-point error", Fault::Arithmetic}, {17, "alignment check", Fault::Alignment},
+    {19, "SIMD floating-point error", Fault::Arithmetic},
+};
 
 bool is_port_insn(const Insn& i, uint32_t) {
   switch (i.id) {
@@ -127,15 +122,11 @@ struct Cpu::Hooks {
     } else if (c.mem.read(eip - 2, before, 2) && before[0] == 0xCD && before[1] == intno) {
       eip -= 2;
     }
-    std::string what;
-    if (const char* name = exception_name(intno)) {
-      what = name;
-    } else {
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "interrupt 0x%02x", intno);
-      what = buf;
-    }
-    c.fail({what, eip, eip});
+    for (const Exception& e : kExceptions)
+      if (e.intno == intno) return c.fail({e.name, eip, eip, e.kind});
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "interrupt 0x%02x", intno);
+    c.fail({buf, eip, eip});
   }
 
   // Only what the page tables cannot say comes here: running a page that
@@ -166,15 +157,16 @@ struct Cpu::Hooks {
   static bool insn_invalid(uc_engine*, void* user) {
     Cpu& c = of(user);
     const uint32_t eip = c.eip();
-    c.fail({"invalid instruction", eip, eip});
+    c.fail({"invalid instruction", eip, eip, Fault::Illegal});
     return false;
   }
 
   // Port I/O and the fast system-call instructions mean nothing to a ridid
   // program. The engine reports them with EIP at the start of their block.
-  static void insn_fault(Cpu& c, const char* what, bool (*match)(const Insn&, uint32_t)) {
+  static void insn_fault(Cpu& c, const char* what, bool (*match)(const Insn&, uint32_t),
+                         Fault::Kind kind = Fault::Access) {
     const uint32_t eip = c.find_forward(c.eip(), match, 0);
-    c.fail({what, eip, eip});
+    c.fail({what, eip, eip, kind});
   }
   static uint32_t in(uc_engine*, uint32_t, int, void* user) {
     insn_fault(of(user), "port input instruction", is_port_insn);
@@ -186,10 +178,10 @@ struct Cpu::Hooks {
   static void syscall(uc_engine*, void* user) {
     Cpu& c = of(user);
     const uint32_t eip = c.eip();  // exact for syscall
-    c.fail({"fast system call instruction", eip, eip});
+    c.fail({"fast system call instruction", eip, eip, Fault::Illegal});
   }
   static void sysenter(uc_engine*, void* user) {
-    insn_fault(of(user), "fast system call instruction", is_sysenter);
+    insn_fault(of(user), "fast system call instruction", is_sysenter, Fault::Illegal);
   }
 
   static void block(uc_engine*, uint64_t addr, uint32_t size, void* user) {
@@ -204,7 +196,7 @@ struct Cpu::Hooks {
         const uint32_t at = b.insns[k->max - k->count];
         k->count = k->max + 1;
         c.current_ = nullptr;
-        c.fail({"instruction budget exceeded", at, at});
+        c.fail({"instruction budget exceeded", at, at, Fault::Limit});
         return;
       }
       k->count += n;

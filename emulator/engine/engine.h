@@ -113,6 +113,8 @@ struct Fault {
   std::string what;   // "unmapped read", "division error", "stack overflow: write" ...
   uint32_t addr = 0;  // the address accessed, or the instruction's own
   uint32_t eip = 0;   // the faulting instruction
+  // What a debugger is told (as a signal); Limit: the run's time or budget.
+  enum Kind : uint8_t { Access, Illegal, Arithmetic, Trap, Alignment, Limit } kind = Access;
 };
 
 // The instructions of a whole run (all its processes) and their budget.

@@ -47,7 +47,7 @@ bool is_regular(const std::string& host) {
   return stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool is_limit(const Fault& f) { return f.what == kTimeLimit || f.what == kBudget; }
+bool is_limit(const Fault& f) { return f.kind == Fault::Limit; }
 
 FILE* open_output(const std::string& name, std::string& error) {
   if (name == "-") return stderr;
@@ -218,7 +218,7 @@ void Machine::serve(Process& p) {
   // have stopped it yet).
   if (config.time_limit_ms && std::chrono::steady_clock::now() >= deadline_) {
     const uint32_t eip = p.cpu.eip() - 2;  // the int 0x80
-    p.cpu.fail({kTimeLimit, eip, eip});
+    p.cpu.fail({kTimeLimit, eip, eip, Fault::Limit});
     return;
   }
   Cpu& cpu = p.cpu;
@@ -308,7 +308,7 @@ int Machine::run_process(std::shared_ptr<const Image> image, const std::string& 
       if (left <= 0) {
         // Not started yet, it is still on its way to the entry point.
         const uint32_t at = cpu.eip() >= kStackTop ? p.image->entry : cpu.eip();
-        cpu.fail({kTimeLimit, at, at});
+        cpu.fail({kTimeLimit, at, at, Fault::Limit});
         break;
       }
       timeout_us = static_cast<uint64_t>(left);
@@ -316,13 +316,14 @@ int Machine::run_process(std::shared_ptr<const Image> image, const std::string& 
     cpu.run(timeout_us);
     if (p.exited || cpu.fault) break;
     if (p.pending == Process::Pending::None) {
-      cpu.fail({cpu.timed_out() ? kTimeLimit : "the processor stopped", cpu.eip(), cpu.eip()});
+      cpu.fail(cpu.timed_out() ? Fault{kTimeLimit, cpu.eip(), cpu.eip(), Fault::Limit}
+                               : Fault{"the processor stopped", cpu.eip(), cpu.eip()});
       break;
     }
     finish_pending(p);
     // A child spent the run's limit: the whole run stops here too.
     if (spent()) {
-      cpu.fail({limit_message(), cpu.eip(), cpu.eip()});
+      cpu.fail({limit_message(), cpu.eip(), cpu.eip(), Fault::Limit});
       break;
     }
   }

@@ -33,22 +33,8 @@ namespace {
 constexpr int kSigInt = 2, kSigIll = 4, kSigTrap = 5, kSigFpe = 8, kSigBus = 10, kSigSegv = 11,
               kSigXcpu = 24;
 
-// A fault's signal, by the start of its text.
-int fault_signal(const std::string& what) {
-  static const struct {
-    const char* prefix;
-    int signal;
-  } kTable[] = {
-      {"invalid instruction", kSigIll},  {"fast system call", kSigIll},
-      {"division error", kSigFpe},       {"floating-point error", kSigFpe},
-      {"SIMD floating-point", kSigFpe},  {"breakpoint", kSigTrap},
-      {"debug trap", kSigTrap},          {"alignment check", kSigBus},
-      {"time limit", kSigXcpu},          {"instruction budget", kSigXcpu},
-  };
-  for (const auto& e : kTable)
-    if (what.compare(0, std::strlen(e.prefix), e.prefix) == 0) return e.signal;
-  return kSigSegv;  // page faults, protection faults and the rest
-}
+// A fault's signal, in the order of Fault::Kind.
+constexpr int kFaultSignal[] = {kSigSegv, kSigIll, kSigFpe, kSigTrap, kSigBus, kSigXcpu};
 
 // The registers in GDB's order for i386: the general registers, EIP,
 // EFLAGS, the segment registers, then the x87 unit (st0-st7 relative to the
@@ -195,7 +181,7 @@ class GdbStub : public Tool {
     if (killed_) return hang_up();
     // The state is the one before the faulting instruction: GDB may look
     // at it, and whatever it does next ends the program.
-    const int signal = fault_signal(fault->what);
+    const int signal = kFaultSignal[fault->kind];
     dead_ = true;
     stop(p.cpu, signal, false, true);
     if (mode_ == Mode::Continue || mode_ == Mode::Step) {

@@ -2,7 +2,8 @@
 # GDB itself against ridid-emu --gdb, in batch mode, on images/tools.c: a
 # breakpoint, locals and arguments, a backtrace, next and step, a double
 # returned in the x87 unit, a register written, the exit status; then a null
-# write that stops at its source line with SIGSEGV and, continued, ends it.
+# write that stops at its source line with SIGSEGV and, continued, ends it;
+# an invalid instruction stops with SIGILL.
 #   gdb_session.sh RIDID-EMU TOOLS.ELF TOOLS.C     (77: skipped without gdb)
 set -u
 emu=$1 image=$2 source=$3
@@ -74,6 +75,11 @@ if start_emu crash; then
   expect "^0x[0-9a-f]+ in crash \(\) at .*tools\.c:$(line_of crash)$" "stopped at the faulting line"
   expect '^\$1 = \(volatile int \*\) 0x0$' "the local pointer at the fault"
   expect '^Program terminated with signal SIGSEGV, Segmentation fault\.$' "ended by SIGSEGV"
+  expect_status 139
+fi
+if start_emu invalid; then  # the signal follows the kind of fault
+  session -ex continue
+  expect '^Program received signal SIGILL, Illegal instruction\.$' "SIGILL stop"
   expect_status 139
 fi
 ((failures)) && { echo "0 passed, $failures failed"; exit 1; }
