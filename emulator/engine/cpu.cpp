@@ -445,6 +445,7 @@ const Block& Cpu::block(uint32_t addr, uint32_t size) {
     d = std::make_unique<Decoded>();
     d->block.addr = addr;
     d->block.size = size;
+    d->block.serial = ++decoded_;
     decoder.split(bytes.data(), bytes.size(), d->block);
     // Code in writable memory may change under the same address: it is
     // checked again each time.

@@ -72,6 +72,7 @@ class GuestMemory {
 struct Block {
   uint32_t addr = 0, size = 0;
   std::vector<uint32_t> insns;  // start of each instruction
+  uint64_t serial = 0;          // new for every decoding: tells a block from one decoded in its place
   enum End : uint8_t { Plain, Call, Return } end = Plain;
   uint32_t next() const { return addr + size; }  // after the block: a call's return address
   // Instructions of the block up to and including the one at `eip`.
@@ -192,6 +193,7 @@ class Cpu {
     std::vector<uint8_t> bytes;  // kept for code in writable memory
   };
   std::unordered_map<uint64_t, std::unique_ptr<Decoded>> blocks_;
+  uint64_t decoded_ = 0;  // blocks decoded so far
   struct Slot {
     uint32_t addr = 0, size = 0;
     Decoded* decoded = nullptr;
