@@ -17,18 +17,13 @@ set(RIDID_TARGET_BINARY_DIR ${CMAKE_BINARY_DIR}/target)
 find_package(GTest REQUIRED)
 
 add_subdirectory(emulator)
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/emulator/CMakeLists.txt)
-  add_subdirectory(tests/emulator)
-endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/command/CMakeLists.txt)
-  add_subdirectory(tests/command)
-endif()
-if(EXISTS ${CMAKE_SOURCE_DIR}/tests/host/CMakeLists.txt)
-  add_subdirectory(tests/host)
-endif()
-
-# libFuzzer targets, built with clang in a sub-build of their own.
-add_subdirectory(tests/fuzz)
+# The host's tests, where the tree has them (the libFuzzer targets in fuzz/
+# are built with clang in a sub-build of their own).
+foreach(dir emulator command host fuzz)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/${dir}/CMakeLists.txt)
+    add_subdirectory(tests/${dir})
+  endif()
+endforeach()
 
 # The target tree. It is rebuilt on every build so edits to target sources are
 # picked up; its own build is incremental.
