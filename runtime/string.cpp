@@ -77,9 +77,12 @@ WORD_READS static const word* zero_word(const word* w) {
 
 // How many of the n words from w hold no zero byte, counted from the start.
 WORD_READS static size_t words_without_zero(const word* w, size_t n) {
-  for (size_t i = 0;; ++i) {
-    while (i != n && !may_hold_zero(w[i])) ++i;
-    if (i == n || has_zero(w[i])) return i;
+  // The index runs from -n up to 0 from the end, so that the bound check is
+  // the increment's own flag.
+  const word* end = w + n;
+  for (long i = -static_cast<long>(n);; ++i) {
+    while (i != 0 && !may_hold_zero(end[i])) ++i;
+    if (i == 0 || has_zero(end[i])) return n + i;
   }
 }
 
@@ -99,17 +102,27 @@ WORD_READS static size_t equal_words(const word* x, const word* y) {
 
 // Out of line, so that its loop has the few registers to itself.
 WORD_READS __attribute__((noinline)) static size_t equal_words(const word* x, const word* y, size_t n) {
-  for (size_t i = 0;; ++i) {
-    while (i != n && x[i] == y[i] && !may_hold_zero(x[i])) ++i;
-    if (i == n || x[i] != y[i] || has_zero(x[i])) return i;
+  // As in words_without_zero, from the ends.
+  const word* x_end = x + n;
+  const word* y_end = y + n;
+  for (long i = -static_cast<long>(n);; ++i) {
+    while (i != 0 && x_end[i] == y_end[i] && !may_hold_zero(x_end[i])) ++i;
+    if (i == 0 || x_end[i] != y_end[i] || has_zero(x_end[i])) return n + i;
   }
+}
+
+// The first aligned word from w on that may hold a zero byte or the byte of
+// pattern: both quick tests at once.
+WORD_READS __attribute__((noinline)) static const word* plain_words_end(const word* w, unsigned int pattern) {
+  while ((((*w - ONES) | ((*w ^ pattern) - ONES)) & HIGHS) == 0) ++w;
+  return w;
 }
 
 // The first aligned word from w holding a zero byte or the byte of pattern
 // (that byte four times over).
 WORD_READS static const word* zero_or_byte_word(const word* w, unsigned int pattern) {
   for (;; ++w) {
-    while (!may_hold_zero(*w) && !may_hold_zero(*w ^ pattern)) ++w;
+    w = plain_words_end(w, pattern);
     if (has_zero(*w) || has_zero(*w ^ pattern)) return w;
   }
 }
