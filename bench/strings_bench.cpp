@@ -1,6 +1,7 @@
-// String function benchmark: runs one call COUNT times on 100-byte strings.
+// String function benchmark: runs one call COUNT times on strings of LENGTH
+// bytes (100 unless given, at most 1000).
 //
-// usage: strings_bench MODE COUNT
+// usage: strings_bench MODE COUNT [LENGTH]
 // Modes: none (the loop alone), strlen, strnlen, strcmp, strncmp, memcmp
 // (two equal strings in separate buffers) and strchr (a byte that is not
 // there, so the whole string is searched). bench/strings.sh turns the
@@ -16,21 +17,23 @@ int parse_count(const char* s) {
   return n;
 }
 
-enum { LENGTH = 100 };
-alignas(8) char g_a[LENGTH + 8];
-alignas(8) char g_b[LENGTH + 8];
+enum { MAX_LENGTH = 1000 };
+alignas(8) char g_a[MAX_LENGTH + 8];
+alignas(8) char g_b[MAX_LENGTH + 8];
 volatile unsigned int g_sink;
 
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    puts("usage: strings_bench MODE COUNT");
+    puts("usage: strings_bench MODE COUNT [LENGTH]");
     return 2;
   }
   const char* mode = argv[1];
   int count = parse_count(argv[2]);
-  for (int i = 0; i < LENGTH; ++i) g_a[i] = g_b[i] = static_cast<char>('a' + i % 26);
+  int length = argc > 3 ? parse_count(argv[3]) : 100;
+  if (length > MAX_LENGTH) length = MAX_LENGTH;
+  for (int i = 0; i < length; ++i) g_a[i] = g_b[i] = static_cast<char>('a' + i % 26);
   // Volatile pointers keep each call in the loop.
   const char* volatile a = g_a;
   const char* volatile b = g_b;
@@ -41,13 +44,13 @@ int main(int argc, char** argv) {
   } else if (strcmp(mode, "strlen") == 0) {
     for (int i = 0; i < count; ++i) total += strlen(a);
   } else if (strcmp(mode, "strnlen") == 0) {
-    for (int i = 0; i < count; ++i) total += strnlen(a, 1000);
+    for (int i = 0; i < count; ++i) total += strnlen(a, 2000);
   } else if (strcmp(mode, "strcmp") == 0) {
     for (int i = 0; i < count; ++i) total += strcmp(a, b);
   } else if (strcmp(mode, "strncmp") == 0) {
-    for (int i = 0; i < count; ++i) total += strncmp(a, b, 1000);
+    for (int i = 0; i < count; ++i) total += strncmp(a, b, 2000);
   } else if (strcmp(mode, "memcmp") == 0) {
-    for (int i = 0; i < count; ++i) total += memcmp(a, b, LENGTH);
+    for (int i = 0; i < count; ++i) total += memcmp(a, b, length);
   } else if (strcmp(mode, "strchr") == 0) {
     for (int i = 0; i < count; ++i) total += reinterpret_cast<unsigned long>(strchr(a, '#'));
   } else {
