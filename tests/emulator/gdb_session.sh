@@ -50,10 +50,13 @@ expect_status() {
   [[ $status == "$1" ]] || fail "ridid-emu exit status $status, not $1"
 }
 
+# All registers written at once (G), eax made 42 and the rest as read (g).
+write_eax='g = gdb.execute("maint packet g", to_string=True).split("received: \"")[1].strip().rstrip("\""); gdb.execute("maint packet G2a000000" + g[8:])'
 if start_emu; then
   session -ex 'break half' -ex continue -ex finish -ex 'break sum_squares' -ex continue -ex next \
     -ex step -ex bt -ex 'print n' -ex next -ex 'print result' -ex 'set $ecx = 0x1234' \
-    -ex 'print/x $ecx' -ex 'maint packet p20' -ex delete -ex 'maint packet C1e'
+    -ex 'print/x $ecx' -ex "python $write_eax" -ex 'maint flush register-cache' -ex 'print/x $eax' \
+    -ex 'maint packet p20' -ex delete -ex 'maint packet C1e'
   expect '^Breakpoint 1, half \(x=5\) at ' "breakpoint in half"
   expect '^Value returned is \$1 = 2\.5$' "a double returned in st0"
   expect "^$(line_of loop)[[:space:]]" "next onto the loop's line"
@@ -64,6 +67,7 @@ if start_emu; then
   expect '^\$2 = 1$' "the argument n"
   expect '^\$3 = 1$' "the local result after next"
   expect '^\$4 = 0x1234$' "a register written"
+  expect '^\$5 = 0x2a$' "eax written by a G packet"
   expect '^received: "E01"$' "no register 32"
   expect '^received: "W1e"$' "continued with a signal it does not deliver, to the exit status (30)"
   expect_status 30
