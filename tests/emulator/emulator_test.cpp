@@ -122,6 +122,10 @@ TEST(Loader, BuildsTheInitialStackAndRegisters) {
   o = ridemu::run(image("args"), huge, quiet());
   EXPECT_EQ(o.status, ridemu::kStatusTooLong);
   EXPECT_EQ(o.message, "argument list too long");
+  // At the edge: 5 + (n + 1) bytes of strings, a 16-byte vector and 64 bytes of room make 256 KiB.
+  const size_t n = 256 * 1024 - 86;
+  EXPECT_EQ(ridemu::run(image("args"), {"args", std::string(n, 'y')}, quiet()).status, 2);
+  EXPECT_EQ(ridemu::run(image("args"), {"args", std::string(n + 1, 'y')}, quiet()).status, ridemu::kStatusTooLong);
 }
 
 TEST(Loader, ASegmentEndingJustPastAPageHasItsLastByte) {
