@@ -51,8 +51,7 @@ struct State {
   uint64_t total = 0;   // instructions run so far
   std::unordered_map<uint64_t, Entry> blocks;  // by (addr << 32 | size)
   struct Slot {
-    const Block* block = nullptr;
-    uint64_t serial = 0;
+    uint64_t serial = 0;  // of the block's decoding (never 0)
     Entry* entry = nullptr;
   };
   std::vector<Slot> cache = std::vector<Slot>(kCacheSlots);
@@ -173,8 +172,8 @@ class Profiler : public Tool {
   }
 
   static Entry& entry(State& s, const Block& b) {
-    State::Slot& slot = s.cache[(reinterpret_cast<uintptr_t>(&b) >> 4) & (kCacheSlots - 1)];
-    if (slot.block == &b && slot.serial == b.serial) return *slot.entry;
+    State::Slot& slot = s.cache[b.serial & (kCacheSlots - 1)];
+    if (slot.serial == b.serial) return *slot.entry;
     Entry& e = s.blocks[(uint64_t(b.addr) << 32) | b.size];
     if (e.insns != b.insns) {
       // New, or code rewritten at the same place: what ran before stays.
@@ -182,7 +181,7 @@ class Profiler : public Tool {
       e.insns = b.insns;
       e.count = 0;
     }
-    slot = State::Slot{&b, b.serial, &e};
+    slot = State::Slot{b.serial, &e};
     return e;
   }
 
