@@ -6,15 +6,10 @@
 // The figures come from ridid-emu's instruction count and trace, compared
 // across two counts by bench/formatting.sh.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-int parse_count(const char* s) {
-  int n = 0;
-  while (*s >= '0' && *s <= '9') n = n * 10 + (*s++ - '0');
-  return n;
-}
 
 char g_buf[256];
 volatile int g_sink;
@@ -27,7 +22,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* mode = argv[1];
-  int count = parse_count(argv[2]);
+  int count = atoi(argv[2]);
   int total = 0;
 
   if (strcmp(mode, "none") == 0) {

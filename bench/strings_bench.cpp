@@ -7,15 +7,10 @@
 // there, so the whole string is searched). bench/strings.sh turns the
 // instruction counts of two runs into figures per call.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-int parse_count(const char* s) {
-  int n = 0;
-  while (*s >= '0' && *s <= '9') n = n * 10 + (*s++ - '0');
-  return n;
-}
 
 enum { MAX_LENGTH = 1000 };
 alignas(8) char g_a[MAX_LENGTH + 8];
@@ -30,8 +25,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const char* mode = argv[1];
-  int count = parse_count(argv[2]);
-  int length = argc > 3 ? parse_count(argv[3]) : 100;
+  int count = atoi(argv[2]);
+  int length = argc > 3 ? atoi(argv[3]) : 100;
   if (length > MAX_LENGTH) length = MAX_LENGTH;
   for (int i = 0; i < length; ++i) g_a[i] = g_b[i] = static_cast<char>('a' + i % 26);
   // Volatile pointers keep each call in the loop.
