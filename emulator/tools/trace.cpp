@@ -3,7 +3,7 @@
 // caller. Names and argument kinds come from the kernel's service table.
 #include <nlohmann/json.hpp>
 
-#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "../kernel/kernel.h"
