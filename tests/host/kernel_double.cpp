@@ -1,4 +1,4 @@
-#include <sys/uio.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -13,13 +13,28 @@ std::vector<Trap> g_traps;
 std::function<int32_t(const Trap&)> g_script = take_writes;
 std::map<uint32_t, std::string> g_names;
 
-// Bytes as text, read through the kernel, which refuses an unreadable range
-// where a plain read would fault: some calls get made-up addresses.
+// Copies `count` bytes at `address` through a pipe: the kernel refuses to
+// write from memory the process cannot read (EFAULT, or a short write) where
+// a plain read would fault, natively and under qemu-user alike.
+bool copy_readable(uint32_t address, uint32_t count, std::string& bytes) {
+  static int ends[2] = {-1, -1};
+  if (ends[0] < 0 && pipe(ends) != 0) return false;
+  bytes.assign(count, '\0');
+  for (uint32_t done = 0; done < count;) {
+    const size_t n = std::min<uint32_t>(count - done, 4096);
+    const ssize_t w = write(ends[1], reinterpret_cast<const char*>(uintptr_t{address + done}), n);
+    if (w > 0 && read(ends[0], &bytes[done], size_t(w)) != w) return false;
+    if (w != ssize_t(n)) return false;
+    done += uint32_t(n);
+  }
+  return true;
+}
+
+// Bytes as text; "?" when they cannot be read: some calls get made-up addresses.
 std::string text(uint32_t address, uint32_t count) {
   if (count > (1u << 20)) return std::to_string(count) + " bytes";
-  std::string bytes(count, '\0'), out;
-  iovec local{&bytes[0], count}, remote{reinterpret_cast<void*>(uintptr_t{address}), count};
-  if (count != 0 && process_vm_readv(getpid(), &local, 1, &remote, 1, 0) != ssize_t(count)) return "?";
+  std::string bytes, out;
+  if (!copy_readable(address, count, bytes)) return "?";
   for (unsigned char c : bytes) {
     char hex[5];
     out += c >= 32 && c < 127 ? std::string(1, char(c)) : (std::snprintf(hex, sizeof hex, "\\x%02x", c), hex);

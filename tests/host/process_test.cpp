@@ -1,6 +1,8 @@
 // The system-call wrappers (registers, the kernel's answer untouched, checks
 // before the trap, count clamps, access, sleeps), the heap (block lengths, the
 // 1 MiB edge, sums that must not wrap, calloc, realloc), rand and strerror.
+#include <sys/mman.h>
+
 #include "runtime_test.h"
 
 namespace ridid {
@@ -27,6 +29,10 @@ const Scenario kCalls[] = {
      "-1124 -1125 -1126 -1127 -1128 -1128 -1129 -1130 -1130 -1131 -1131 -1132 -1132",
      "124(fds,0,0) 125(p,0,0) 126(9,0,0) 127(3,1,0) 128(1,0,0) 128(0,0,0) 129(-1,5,6) 130(4,1,0) 130(4,0,0) 131(p,argv,2) "
      "131(p,0,0) 132(12,fds,1) 132(-1,0,0)"},
+    {[] { static char* page = static_cast<char*>(mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+          char* end = (mprotect(page + 4096, 4096, PROT_NONE), std::memcpy(page + 4093, "xyz", 3), page + 4093);
+          return R{write(1, end, 3), write(1, end, 4), write(1, low(16), 2)}; },  // the kernel shows bytes it cannot read as ?
+     "3 4 2", "w(xyz) w(?)*2"},
     {[] { return R{write(1, nullptr, 0), read(0, nullptr, 1), open(nullptr, O_CREAT), creat(nullptr), access(nullptr, F_OK),
                    writefile(nullptr, buf, 1), writefile(p, nullptr, 1), mkdir(nullptr), unlink(nullptr), rmdir(nullptr),
                    getcwd(nullptr, 4), getcwd(buf, 0), zoror_stream_begin(nullptr), zoror_stream_write(1, nullptr, 1),
