@@ -15,6 +15,10 @@ set(RIDID_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/cmake/ridid.ld)
 set(RIDID_TARGET_BINARY_DIR ${CMAKE_BINARY_DIR}/target)
 
 find_package(GTest REQUIRED)
+# Tests are listed when ctest runs, not when they are built: building (and
+# ./build.sh demo) never runs a test program.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+include(cmake/I386Host.cmake)
 
 add_subdirectory(emulator)
 # The host's tests, where the tree has them (the libFuzzer targets in fuzz/
