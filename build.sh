@@ -14,9 +14,26 @@ packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev libcapst
           nlohmann-json3-dev zlib1g-dev liblzma-dev libbz2-dev g++ g++-multilib
           googletest libgtest-dev binutils gdb valgrind)
 
+# True when this host's kernel runs i386 Linux programs (some refuse them:
+# "Exec format error"). Where it does not, qemu-user runs the build's i386
+# test programs, and is installed for that.
+runs_i386() {
+  local dir status=1
+  dir=$(mktemp -d)
+  printf 'int main(void) { return 0; }\n' > "$dir/probe.c"
+  if gcc -m32 "$dir/probe.c" -o "$dir/probe" 2> /dev/null && "$dir/probe" 2> /dev/null; then status=0; fi
+  rm -rf "$dir"
+  return $status
+}
+
 install_missing() {
+  install_packages "${packages[@]}"
+  runs_i386 || install_packages qemu-user-static
+}
+
+install_packages() {
   local missing=()
-  for p in "${packages[@]}"; do
+  for p in "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   ((${#missing[@]} == 0)) && return 0
