@@ -10,10 +10,9 @@
 // memcmp compares 4-byte words from any address, all inside its blocks.
 #include "string.h"
 #include "stdlib.h"
+#include "string_words.h"
 
 namespace ridid {
-
-static bool is_low(const void* p) { return reinterpret_cast<unsigned long>(p) < 4096; }
 
 // A 32-bit access that may touch any address and alias anything.
 typedef unsigned int __attribute__((may_alias, aligned(1))) unaligned_word;
@@ -42,27 +41,9 @@ static void fill(unsigned char* p, unsigned char b, size_t n) {
 
 static unsigned char fold(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + 32 : c; }
 
-// A 32-bit load from an aligned address that may alias anything.
-typedef unsigned int __attribute__((may_alias)) word;
-
-enum : unsigned int { ONES = 0x01010101u, HIGHS = 0x80808080u };
-
-static bool aligned(const void* p) { return (reinterpret_cast<unsigned long>(p) & 3) == 0; }
-
 static bool equally_aligned(const void* a, const void* b) {
   return ((reinterpret_cast<unsigned long>(a) ^ reinterpret_cast<unsigned long>(b)) & 3) == 0;
 }
-
-// The quick test: false exactly when every byte of w is in 1..0x80. Every
-// word with a zero byte passes it, and so does any with a byte above 0x80.
-static bool may_hold_zero(unsigned int w) { return ((w - ONES) & HIGHS) != 0; }
-
-// The exact test: true when w holds a zero byte.
-static bool has_zero(unsigned int w) { return ((w - ONES) & ~w & HIGHS) != 0; }
-
-// The word loops read past a string's terminator, up to the end of its last
-// word; the address checks of host test builds would report that.
-#define WORD_READS __attribute__((no_sanitize("address")))
 
 // Each loop below runs on the quick test, in an inner loop of its own, and
 // takes the exact one only when the quick one passes.

@@ -31,6 +31,14 @@ char* strndup(const char* s, size_t max) RIDID_C_NAME(strndup);
 int strncasecmp(const char* a, const char* b, size_t n) RIDID_C_NAME(strncasecmp);
 int strcasecmp(const char* a, const char* b) RIDID_C_NAME(strcasecmp);
 char* strtok(char* s, const char* delims) RIDID_C_NAME(strtok);
+/* Searches and bounded copies (string_search.cpp). */
+void* memchr(const void* s, int c, size_t n) RIDID_C_NAME(memchr);
+void* memrchr(const void* s, int c, size_t n) RIDID_C_NAME(memrchr);
+size_t strspn(const char* s, const char* set) RIDID_C_NAME(strspn);
+size_t strcspn(const char* s, const char* set) RIDID_C_NAME(strcspn);
+char* strpbrk(const char* s, const char* set) RIDID_C_NAME(strpbrk);
+size_t strlcpy(char* dst, const char* src, size_t size) RIDID_C_NAME(strlcpy);
+size_t strlcat(char* dst, const char* src, size_t size) RIDID_C_NAME(strlcat);
 /* Lives with errno (errno.cpp); declared here too, where C programs look for it. */
 char* strerror(int code) RIDID_C_NAME(strerror);
 

@@ -1,6 +1,7 @@
 // The string functions where they depart from standard C (absent strings
 // below 4096, byte differences, null arguments, strtok's one position), and
-// the word-at-a-time reads at every alignment up to a page end.
+// the word-at-a-time reads at every alignment up to a page end, the searches
+// there against the host.
 #include <sys/mman.h>
 
 #include <algorithm>
@@ -51,6 +52,18 @@ const Scenario kStrings[] = {
                    strtok(nullptr, ";"), strtok(rest, ","), strtok(nullptr, nullptr), strtok(nullptr, ","),  // no set: the rest is a token
                    strtok(whole, ""), strtok(nullptr, ""), strtok(none, ","), strtok(nullptr, ","), strtok(empty, nullptr)}; },
      "(null) a b (null) (null) 1 x y z (null) a b c (null) ,a, (null) (null) (null) (null)", ""},
+    {[] { const char* s = "abcab";  // absent strings and sets are empty; memchr's count is all it looks at
+          return R{strspn(low(16), "a"), strspn(s, low(16)), strspn(s, ""), strcspn(low(1), "a"), strcspn(s, nullptr), strcspn(s, ""),
+                   strpbrk(low(9), "a") == nullptr, strpbrk(s, low(9)) == nullptr, strpbrk(s, "") == nullptr, strpbrk(s, "\x80" "b") - s,
+                   memchr(s, 'a' + 0x100, 5) == s, memchr(s, 'b', 1) == nullptr, memchr(nullptr, 'a', 0) == memrchr(nullptr, 'a', 0),
+                   (char*)memrchr(s, 0x161, 5) - s, (char*)memchr(s, 0, SIZE_MAX) - s}; },
+     "0 0 0 0 5 5 1 1 1 1 1 1 1 3 5", ""},
+    {[] { char d[8] = "abcdefg", e[8] = "ab\0zzzz";  // the result is always the length they tried to make
+          return R{strlcpy(d, "hello", 3), std::string(d), strlcpy(d, "xy", 0), d[0], strlcpy(nullptr, "abc", 5), strlcpy(low(9), "abc", 5),
+                   strlcpy(d, nullptr, 4), bytes(d, 2) == bytes("\0e", 2), strlcpy(d, "seven..", 8), std::string(d),
+                   strlcat(e, "cdef", 5), bytes(e, 6) == bytes("abcd\0z", 6), strlcat(e, "xyz", 4), strlcat(e, "x", 0), std::string(e),
+                   strlcat(low(16), "abc", 4), strlcat(e, nullptr, 8), strlcat(e, "ef", 7), std::string(e), strlcat(e, "", 7)}; },
+     "5 he 2 104 3 3 0 1 7 seven.. 6 1 7 1 abcd 3 4 6 abcdef 6", ""},
 };
 
 TEST(StringTest, Departures) { run_scenarios(kStrings); }
@@ -107,6 +120,14 @@ TEST(StringTest, WordReadsAtEveryAlignmentUpToAPageEnd) {
       for (size_t max : {size_t{0}, len / 2, len, len + 1, SIZE_MAX}) EXPECT_EQ(strnlen(a, max), std::min(max, len));
       for (int c : {0, 'a' + 0, 'x' + 0, 0x80, 0x1ff, 'A' + 0x100, x.empty() ? 1 : x[x.size() / 2] + 0}) {
         EXPECT_EQ(strchr(a, c), std::strchr(a, c)) << c;
+        EXPECT_EQ(memchr(a, c, sa.size()), std::memchr(a, c, sa.size())) << c;  // blocks up to the page end
+        EXPECT_EQ(memrchr(b, c, sb.size()), ::memrchr(b, c, sb.size())) << c;
+        if (std::strchr(a, c)) EXPECT_EQ(memchr(a, c, SIZE_MAX), std::strchr(a, c)) << c;  // found before the count ends
+      }
+      for (const char* set : {"", "a", "abcdefghij", "\x80\xff\x7fzyx", "0123456789abcdefghijklmnopqrstuvwxyz"}) {
+        EXPECT_EQ(strspn(a, set), std::strspn(a, set)) << set;
+        EXPECT_EQ(strcspn(a, set), std::strcspn(a, set)) << set;
+        EXPECT_EQ(strpbrk(a, set), std::strpbrk(a, set)) << set;
       }
       EXPECT_EQ(strcmp(a, b), model_compare(a, b, SIZE_MAX, true));
       EXPECT_EQ(strncmp(a, b, SIZE_MAX), model_compare(a, b, SIZE_MAX, true));

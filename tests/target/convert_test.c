@@ -2,6 +2,7 @@
  * against the compiler's own correctly rounded values, all 64 bits of strtold,
  * exponents and fractions past 1024 steps. In C: every header compiles as C,
  * and the functions link under their standard names. */
+#include <assert.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
@@ -20,6 +21,8 @@ static const struct { const char* text; double value; } kCases[] = { /* texts wi
     T(123.456e-7), T(0x1.0000000000001p-1075), T(0x1.fffffffffffff8p0), T(0x1p-1000),
 };
 #undef T
+
+static_assert(sizeof(long double) == 12, "x87 extended precision in 12 bytes");
 
 static double ulps(double a, double b) { /* the distance from a to b in units in the last place */
   unsigned long long x, y;

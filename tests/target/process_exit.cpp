@@ -4,6 +4,7 @@
 //   left     the root after exit3: closed.txt stored, unclosed.txt not
 //   exit261  exit(261): only the low 8 bits reach the status
 //   abort    abort(): status 1, nothing written
+//   assert   a false assertion: its line, status 1 (one compiled with NDEBUG does nothing)
 //   fresh    a fresh process: a zero arena nothing took from, errno 0, no environment, an unseeded generator
 #include <errno.h>
 #include <fcntl.h>
@@ -12,6 +13,13 @@
 #include <string.h>
 
 #include "harness.h"
+
+#undef NDEBUG  // the build may define it already
+#define NDEBUG
+#include <assert.h>
+static void quiet(int v) { assert(v == 0); }
+#undef NDEBUG
+#include <assert.h>
 
 extern "C" unsigned char g_heap[];
 extern "C" size_t g_heap_used;
@@ -26,6 +34,7 @@ int main(int argc, char** argv) {
   }
   if (strcmp(mode, "exit261") == 0) exit(261);
   if (strcmp(mode, "abort") == 0) abort();
+  if (strcmp(mode, "assert") == 0) quiet(1), assert(argc == 3);
   char buf[16] = {};
   int fd = open("closed.txt", O_RDONLY), nonzero = 0;
   if (strcmp(mode, "left") == 0) CHECK(read(fd, buf, 16) == 6 && strcmp(buf, "stored") == 0 && open("unclosed.txt", O_RDONLY) < 0);
