@@ -1,5 +1,6 @@
-/* The library's one error variable and its texts. Only the heap stores into
- * errno (12, out of memory); nothing clears it. */
+/* The library's one error variable and its texts. The heap stores 12 (out
+ * of memory), the 64-bit conversions and math.h EDOM, ERANGE and EINVAL as
+ * standard C has them; nothing clears it. */
 #ifndef RIDID_ERRNO_H
 #define RIDID_ERRNO_H
 
@@ -13,6 +14,12 @@
 #endif
 #ifndef EINVAL
 #  define EINVAL 22
+#endif
+#ifndef EDOM
+#  define EDOM 33
+#endif
+#ifndef ERANGE
+#  define ERANGE 34
 #endif
 #ifndef ENOSYS
 #  define ENOSYS 38

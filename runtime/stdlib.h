@@ -21,6 +21,10 @@
 
 RIDID_BEGIN_DECLS
 
+typedef struct { int quot, rem; } div_t;
+typedef struct { long quot, rem; } ldiv_t;
+typedef struct { long long quot, rem; } lldiv_t;
+
 /* Heap. */
 void* malloc(size_t n) RIDID_C_NAME(malloc);
 void* calloc(size_t nmemb, size_t size) RIDID_C_NAME(calloc);
@@ -34,6 +38,24 @@ int atoi(const char* s) RIDID_C_NAME(atoi);
 long atol(const char* s) RIDID_C_NAME(atol);
 int abs(int x) RIDID_C_NAME(abs);
 long labs(long x) RIDID_C_NAME(labs);
+
+/* Standard C's 64-bit conversions (stdlib_convert64.cpp): isspace blanks, a
+ * sign, bases 2 to 36, saturation with ERANGE. */
+long long strtoll(const char* s, char** end, int base) RIDID_C_NAME(strtoll);
+unsigned long long strtoull(const char* s, char** end, int base) RIDID_C_NAME(strtoull);
+long long atoll(const char* s) RIDID_C_NAME(atoll);
+
+/* Absolute value and division, wrapping (stdlib_arithmetic.cpp). */
+long long llabs(long long x) RIDID_C_NAME(llabs);
+div_t div(int x, int y) RIDID_C_NAME(div);
+ldiv_t ldiv(long x, long y) RIDID_C_NAME(ldiv);
+lldiv_t lldiv(long long x, long long y) RIDID_C_NAME(lldiv);
+
+/* Sorting and searching (stdlib_sort.cpp): qsort never takes more than
+ * n log n comparisons. */
+void qsort(void* base, size_t n, size_t size, int (*compare)(const void*, const void*)) RIDID_C_NAME(qsort);
+void* bsearch(const void* key, const void* base, size_t n, size_t size, int (*compare)(const void*, const void*))
+    RIDID_C_NAME(bsearch);
 
 /* Floating-point conversion. */
 long double strtold(const char* s, char** end) RIDID_C_NAME(strtold);
