@@ -34,7 +34,7 @@ typedef struct FILE {
   int fd;                /* descriptor of a FILE_FD stream */
   char* path;            /* FILE_WRITE: heap copy of the path */
   char* buf;             /* memory-buffered streams: data, NUL after len */
-  size_t len;            /* bytes held in buf */
+  size_t len;            /* bytes held in buf; FILE_FD: 256 + the byte ungetc pushed back, or 0 */
   size_t cap;            /* size of the heap block buf (0, then 256 << k) */
   char** out_buf;        /* FILE_MEM: where buf is published */
   size_t* out_len;       /* FILE_MEM: where len is published */
@@ -72,6 +72,13 @@ void rewind(FILE* stream) RIDID_C_NAME(rewind);
 int feof(FILE* stream) RIDID_C_NAME(feof);
 int ferror(FILE* stream) RIDID_C_NAME(ferror);
 
+/* Bytes and lines (stdio_lines.cpp). ungetc pushes back one byte on a
+ * descriptor stream, which the next read of any kind takes first. */
+int getc(FILE* stream) RIDID_C_NAME(getc);
+int putc(int c, FILE* stream) RIDID_C_NAME(putc);
+int ungetc(int c, FILE* stream) RIDID_C_NAME(ungetc);
+char* fgets(char* s, int n, FILE* stream) RIDID_C_NAME(fgets);
+
 /* String formatting engine: fills a caller's buffer, never fails. */
 int vsnprintf(char* buffer, size_t size, const char* format, __builtin_va_list args) RIDID_C_NAME(vsnprintf);
 int snprintf(char* buffer, size_t size, const char* format, ...) RIDID_C_NAME(snprintf);
@@ -82,6 +89,9 @@ int sprintf(char* buffer, const char* format, ...) RIDID_C_NAME(sprintf);
 int vfprintf(FILE* stream, const char* format, __builtin_va_list args) RIDID_C_NAME(vfprintf);
 int fprintf(FILE* stream, const char* format, ...) RIDID_C_NAME(fprintf);
 int printf(const char* format, ...) RIDID_C_NAME(printf);
+/* vfprintf on stdout, and "s: " and strerror(errno) on stderr (stdio_print.cpp). */
+int vprintf(const char* format, __builtin_va_list args) RIDID_C_NAME(vprintf);
+void perror(const char* s) RIDID_C_NAME(perror);
 
 /* Formatted input. fscanf takes one blank-delimited token per call. */
 int vsscanf(const char* input, const char* format, __builtin_va_list args) RIDID_C_NAME(vsscanf);
@@ -106,6 +116,16 @@ int file_write_bytes(FILE* stream, const void* data, size_t count) RIDID_C_NAME(
  * count that wraps past 2^31 - 1 instead of overflowing. */
 inline void file_count_read(FILE* stream, int got) {
   stream->pos = (int)((unsigned int)stream->pos + (unsigned int)got);
+}
+
+/* Takes the byte ungetc pushed back onto a FILE_FD stream, counting it in
+ * pos: the byte, or -1 when there is none. */
+inline int file_take_pushback(FILE* stream) {
+  if (stream->len == 0) return -1;
+  int c = (int)(stream->len & 255);
+  stream->len = 0;
+  file_count_read(stream, 1);
+  return c;
 }
 
 /* Digits of value in base 10 or 16, most significant first, no terminator;

@@ -104,19 +104,26 @@ size_t fread(void* ptr, size_t size, size_t nmemb, FILE* stream) {
   size_t total = size * nmemb;
   if (total / size != nmemb) return 0;
 
-  int got = read(stream->fd, ptr, total);
-  if (got <= 0) {
+  // A byte pushed back comes first; one read brings the rest.
+  size_t taken = 0;
+  int pushed = file_take_pushback(stream);
+  if (pushed >= 0) *(unsigned char*)ptr = (unsigned char)pushed, taken = 1;
+  int got = taken == total ? 0 : read(stream->fd, (char*)ptr + taken, total - taken);
+  if (got <= 0 && taken == 0) {
     stream->eof = 1;
     return 0;
   }
-  file_count_read(stream, got);
+  if (got > 0) file_count_read(stream, got);
+  taken += got > 0 ? (size_t)got : 0;
   // A short read counts as the end of the file.
-  if ((size_t)got < total) stream->eof = 1;
-  return (size_t)got / size;
+  if (taken < total) stream->eof = 1;
+  return taken / size;
 }
 
 int fgetc(FILE* stream) {
   if (stream == NULL || stream->kind != FILE_FD) return -1;
+  int pushed = file_take_pushback(stream);
+  if (pushed >= 0) return pushed;
   unsigned char c;
   int got = read(stream->fd, &c, 1);
   if (got <= 0) {
@@ -134,6 +141,7 @@ int fseek(FILE* stream, int offset, int whence) {
   int where = lseek(stream->fd, offset, whence);
   if (where < 0) return -1;
   stream->eof = 0;
+  stream->len = 0;  // a byte pushed back is dropped
   stream->pos = where;
   return 0;
 }
@@ -152,6 +160,7 @@ void rewind(FILE* stream) {
     int where = lseek(stream->fd, 0, SEEK_SET);
     if (where >= 0) stream->pos = where;
   }
+  if (stream->kind == FILE_FD) stream->len = 0;  // a byte pushed back is dropped
   stream->err = 0;
   stream->eof = 0;
 }

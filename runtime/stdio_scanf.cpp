@@ -151,10 +151,15 @@ int is_delimiter(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r
 
 enum { READ_BYTE = 1, READ_END = 0, READ_ODD = -1 };
 
-// One byte from the stream's descriptor, counting it in pos. READ_END at
+// One byte from the stream (the byte pushed back first), counting it in pos. READ_END at
 // end of input or on an error (eof is then set), READ_ODD when the kernel
 // answers with a count other than 1.
 int read_byte(FILE* stream, char* c) {
+  int pushed = file_take_pushback(stream);
+  if (pushed >= 0) {
+    *c = (char)pushed;
+    return READ_BYTE;
+  }
   int r = read(stream->fd, c, 1);
   if (r <= 0) {
     stream->eof = 1;

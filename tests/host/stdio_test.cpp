@@ -140,9 +140,36 @@ const Scenario kFiles[] = {
                  R{r, fscanf(&h, "%d", &v), h.pos, h.eof, fscanf(&m, "%d", &v), fscanf(&w, "%d", &v), fscanf(&odd, "%d", &v),
                    fscanf(nullptr, "%d", &v), fscanf(stdin, nullptr), m.eof + w.eof + odd.eof + g_stdin.eof}; },
      "-1 1 0 1 8 1 1 -1 3 0 -1 -1 -1 -1 -1 0", "r0:1*4"},
+    {[] { kdouble::serve(6, "ab\ncd\nlast");  // one byte back, taken first by every kind of read; fseek and rewind drop it
+          FILE *f = fopen("lines", "r"), m = memory();
+          char b[4], l[8];
+          int v = 0;
+          auto text = [](const char* p) { return std::string(p ? p : "(null)"); };  // taken as the call returns
+          return R{getc(f), ungetc('X', f), ungetc('Y', f), ftell(f), fgetc(f), ftell(f), ungetc(EOF, f), ungetc(0x161, f),
+                   fread(b, 1, 3, f), bytes(b, 3), text(fgets(l, 8, f)), (ungetc('Q', f), text(fgets(l, 3, f))), text(fgets(l, 8, f)),
+                   feof(f), fgets(l, 8, f) == nullptr, text(l), (ungetc('z', f), feof(f)), fgets(l, 1, f) == l, l[0], (fseek(f, 0, SEEK_SET), fgetc(f)),
+                   (ungetc('k', f), rewind(f), fgetc(f)), (ungetc('7', f), fscanf(f, "%d", &v)), v, f->pos, ungetc('a', &m),
+                   fgets(l, 8, &m) == nullptr, fgets(nullptr, 8, f) == fgets(l, 0, f), putc(0x121, stdout)}; },
+     "97 88 -1 0 88 1 -1 97 3 ab\n cd\n Ql ast 1 1 ast 0 1 0 97 97 1 7 3 -1 1 1 289",
+     "open(lines,0,0) r6:1 r6:2 r6:1*9 seek(6,0,0) r6:1 seek(6,0,0) r6:1*3 w(!)"},
 };
 
+int print(const char* format, ...) {
+  __builtin_va_list args;
+  __builtin_va_start(args, format);
+  int n = vprintf(format, args);
+  __builtin_va_end(args);
+  return n;
+}
+
 TEST(StdioTest, Files) { run_scenarios(kFiles); }
+
+const Scenario kMessages[] = {  // vprintf is vfprintf on stdout; perror writes on stderr, the console
+    {[] { return R{print("%d-%s", 5, "x"), (errno = ENOENT, perror("open"), 0), (errno = 34, perror(nullptr), perror(""), 0)}; },
+     "3 0 0", "w(5) w(-) w(x) w(open) w(: no such file\\x0a) w(error\\x0a)*2"},
+};
+
+TEST(StdioTest, Messages) { run_scenarios(kMessages); }
 
 }  // namespace
 }  // namespace ridid
