@@ -55,7 +55,7 @@ execute_process(COMMAND clang --target=i386-unknown-none-elf -print-resource-dir
                 OUTPUT_VARIABLE _resdir OUTPUT_STRIP_TRAILING_WHITESPACE)
 set(RIDID_BUILTINS_ARCHIVE "${_resdir}/lib/linux/libclang_rt.builtins-i386.a")
 install(PROGRAMS $<TARGET_FILE:ridid-emu> DESTINATION bin)
-set(_public_headers ridid_abi.h ridid_services.h unistd.h fcntl.h string.h stdio.h stdlib.h errno.h ctype.h assert.h)
+set(_public_headers ridid_abi.h ridid_services.h unistd.h fcntl.h string.h stdio.h stdlib.h errno.h ctype.h assert.h math.h)
 list(TRANSFORM _public_headers PREPEND ${CMAKE_SOURCE_DIR}/runtime/)
 install(FILES ${_public_headers} DESTINATION include)
 install(FILES
