@@ -22,17 +22,6 @@
 
 #include "engine.h"
 
-#if defined(RIDID_UNICORN_STORE_PATCH)
-// Unicorn 2.0.1 builds a set of page locks for every guest store, only to
-// take and free them again (it takes no locks); these empty ones stand in for
-// its pair (the build made the library's weak). A store then costs about
-// half as much.
-extern "C" {
-void* page_collection_lock_x86_64(void*, uint64_t, uint64_t) { return nullptr; }
-void page_collection_unlock_x86_64(void*) {}
-}
-#endif
-
 namespace ridemu::detail {
 namespace {
 
@@ -417,6 +406,7 @@ std::string Cpu::map_system(uint32_t entry, uint32_t esp) {
 
 void Cpu::run(uint64_t timeout_us) {
   timed_out_ = false;
+  const DataPages data_pages(mem);
   const uc_err e = uc_emu_start(uc_, eip(), 0, timeout_us, 0);
   if (fault) {
     // The processor moved EIP on after the fault: put it back, so the state

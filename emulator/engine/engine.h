@@ -67,6 +67,20 @@ class GuestMemory {
   int read_string(uint32_t p, size_t max, std::string& out) const;
 };
 
+// While one lives, stores to the pages of `mem` that cannot be run take the
+// processor's fast path (unicorn_patch.cpp: where the library allows it).
+// Made around each run of the processor, on the thread that runs it.
+class DataPages {
+ public:
+  explicit DataPages(const GuestMemory& mem);
+  ~DataPages();
+  DataPages(const DataPages&) = delete;
+  DataPages& operator=(const DataPages&) = delete;
+
+ private:
+  const GuestMemory* outer_;
+};
+
 // ---- instructions (decode.cpp) ----
 // One straight-line block of guest code as the processor translated it.
 struct Block {

@@ -243,6 +243,27 @@ TEST(Faults, TheBudgetAndTheTimeLimitEndARunawayGuest) {
   EXPECT_EQ(o.instructions, 0u);
 }
 
+// Stores reach data pages without the processor's look for code written over;
+// on a writable and executable page it still replaces the code it wrote.
+TEST(Faults, CodeWrittenIntoAWritableExecutablePageIsTheCodeThatRuns) {
+  // rewrite.elf exits with a mask of its checks that ran old code; without
+  // an argument it runs exactly 2806 instructions. With one, a store changes
+  // the next instruction of its own block, which the processor then runs
+  // again from that store, so the count is not checked.
+  const std::vector<std::tuple<Args, bool, uint64_t>> cases = {  // argv, --count, instructions
+      {{"rewrite"}, false, 0}, {{"rewrite"}, true, 2806},
+      {{"rewrite", "next"}, false, 0}, {{"rewrite", "next"}, true, 0}};
+  for (const auto& [argv, count, instructions] : cases) {
+    SCOPED_TRACE(std::to_string(argv.size()) + (count ? " counted" : ""));
+    auto c = quiet();
+    c.count = count;
+    const auto o = ridemu::run(image("rewrite"), argv, c);
+    EXPECT_EQ(o.kind, ridemu::Outcome::Exited) << o.message;
+    EXPECT_EQ(o.status, 0);
+    if (instructions) EXPECT_EQ(o.instructions, instructions);
+  }
+}
+
 // ---------------------------------------------------------------- processes
 
 struct ProgramRoot {
