@@ -5,24 +5,15 @@
 #define RIDID_ERRNO_H
 
 #include "ridid_abi.h"
+#include "ridid_services.h"
 
 #ifndef ENOENT
-#  define ENOENT 2
-#endif
-#ifndef ENOMEM
-#  define ENOMEM 12
-#endif
-#ifndef EINVAL
-#  define EINVAL 22
-#endif
-#ifndef EDOM
-#  define EDOM 33
-#endif
-#ifndef ERANGE
-#  define ERANGE 34
-#endif
-#ifndef ENOSYS
-#  define ENOSYS 38
+#  define ENOENT RIDID_ENOENT
+#  define ENOMEM RIDID_ENOMEM
+#  define EINVAL RIDID_EINVAL
+#  define EDOM RIDID_EDOM
+#  define ERANGE RIDID_ERANGE
+#  define ENOSYS RIDID_ENOSYS
 #endif
 
 RIDID_BEGIN_DECLS

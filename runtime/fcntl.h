@@ -3,24 +3,16 @@
 #define RIDID_FCNTL_H
 
 #include "ridid_abi.h"
+#include "ridid_services.h"
 
 #ifndef O_RDONLY
-#  define O_RDONLY 0x0
-#endif
-#ifndef O_WRONLY
-#  define O_WRONLY 0x1
-#endif
-#ifndef O_RDWR
-#  define O_RDWR 0x2
-#endif
-#ifndef O_CREAT
-#  define O_CREAT 0x40
-#endif
-#ifndef O_TRUNC
-#  define O_TRUNC 0x200
-#endif
-#ifndef O_APPEND
-#  define O_APPEND 0x400
+#  define O_RDONLY RIDID_O_RDONLY
+#  define O_WRONLY RIDID_O_WRONLY
+#  define O_RDWR RIDID_O_RDWR
+#  define O_CREAT RIDID_O_CREAT
+#  define O_EXCL RIDID_O_EXCL
+#  define O_TRUNC RIDID_O_TRUNC
+#  define O_APPEND RIDID_O_APPEND
 #endif
 
 RIDID_BEGIN_DECLS

@@ -9,18 +9,15 @@
 #define RIDID_STDIO_H
 
 #include "ridid_abi.h"
+#include "ridid_services.h"
 
 #ifndef EOF
 #  define EOF (-1)
 #endif
 #ifndef SEEK_SET
-#  define SEEK_SET 0
-#endif
-#ifndef SEEK_CUR
-#  define SEEK_CUR 1
-#endif
-#ifndef SEEK_END
-#  define SEEK_END 2
+#  define SEEK_SET RIDID_SEEK_SET
+#  define SEEK_CUR RIDID_SEEK_CUR
+#  define SEEK_END RIDID_SEEK_END
 #endif
 
 RIDID_BEGIN_DECLS

@@ -89,7 +89,7 @@ int vfprintf(FILE* stream, const char* format, __builtin_va_list args) {
   // sends 0xFF and three argument bytes in one write, and is not counted.
   if (stream->kind == FILE_FD && stream->fd == 1 && p[0] == '%' && p[1] == 'c') {
     char packet[4];
-    packet[0] = (char)0xFF;
+    packet[0] = (char)RIDID_PACKET_MARKER;
     packet[1] = (char)__builtin_va_arg(args, int);
     packet[2] = (char)__builtin_va_arg(args, int);
     packet[3] = (char)__builtin_va_arg(args, int);

@@ -19,6 +19,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "../limits.h"
+
 namespace ridemu::detail {
 
 constexpr uint32_t kPage = 0x1000;
@@ -26,9 +28,7 @@ constexpr uint32_t kStackTop = 0xC0000000u;
 constexpr uint32_t kStackSize = 1u << 20;
 constexpr uint32_t kStackBottom = kStackTop - kStackSize;
 constexpr uint32_t kGuardPage = kStackBottom - kPage;  // never mapped
-constexpr size_t kMaxImageFile = 64u << 20;            // bytes of an image file
-constexpr uint64_t kMaxImageMemory = 256u << 20;       // bytes mapped for one image
-constexpr size_t kMaxArgBytes = kStackSize / 4;        // argument strings and vector
+static_assert(kMaxArgBytes <= kStackSize / 4, "the arguments leave the program its stack");
 
 // ---- images (loader.cpp) ----
 struct Segment {

@@ -17,20 +17,9 @@
 #include "../engine/engine.h"
 #include "../ridemu.h"
 #include "../tools/tools.h"
-#include "../../runtime/ridid_services.h"
+#include "services.h"
 
 namespace ridemu::detail {
-
-enum : uint32_t { RIDID_SERVICES(RIDID_SERVICE_ENUM) };
-
-constexpr size_t kMaxPath = 4096;            // longest path string read
-constexpr size_t kMaxLine = 4096;            // longest run request line
-constexpr int kMaxDepth = 16;                // nesting of children
-constexpr int kMaxProcesses = 4096;          // processes in one run
-constexpr int kMaxScripts = 4096;            // scripts run in one run
-constexpr int kMaxFds = 256;                 // descriptors per process
-constexpr size_t kPipeCapacity = 64u << 10;  // bytes buffered in one pipe
-constexpr size_t kMaxFifos = 256;            // named pipes in one run
 
 // ---- paths (paths.cpp) ----
 struct Resolved {
@@ -123,12 +112,10 @@ struct Call {
   uint32_t edx() const { return args.edx; }
 };
 using Handler = int32_t (*)(Call&);
-// A service: its number, its name, how tools show its arguments (see
-// tools/trace.cpp) and the function that serves it.
+// A row of the kernel's table: a service (its name and arguments are in
+// services.h) and the function that serves it.
 struct Service {
   uint32_t nr;
-  const char* name;
-  const char* args;
   Handler serve;
 };
 // The table (services.cpp), and the row for `nr` or null.

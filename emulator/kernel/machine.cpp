@@ -20,9 +20,6 @@
 namespace ridemu::detail {
 namespace {
 
-constexpr size_t kMaxScript = 1u << 20;
-constexpr size_t kMaxArg = 64u << 10;
-constexpr uint32_t kMaxSpawnArgs = 1024;
 constexpr const char* kTimeLimit = "time limit exceeded";
 constexpr const char* kBudget = "instruction budget exceeded";
 
@@ -238,7 +235,7 @@ void Machine::serve(Process& p) {
   rec.ecx = call.ecx;
   rec.edx = call.edx;
   const Service* service = find_service(call.nr);
-  if (service) rec.name = service->name;
+  if (const ServiceInfo* info = service_info(call.nr)) rec.name = info->name;
   int32_t result = -ENOSYS;
   if (call.result) {
     result = *call.result;

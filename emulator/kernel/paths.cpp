@@ -14,8 +14,6 @@
 namespace ridemu::detail {
 namespace {
 
-constexpr int kMaxLinks = 40;
-
 void split(const std::string& path, std::deque<std::string>& out, bool front) {
   std::deque<std::string> parts;
   size_t i = 0;

@@ -1,10 +1,12 @@
 // The kernel services behind int 0x80: one function per service and one
-// table of number, name, argument kinds and function.
+// table of number and function (names and arguments come from the kernel's
+// interface description, runtime/ridid_services.h).
 //
 // Service number in EAX, arguments in EBX, ECX, EDX, signed result in EAX
-// (negative: an error number from <cerrno>). Every guest pointer is checked
-// against the process's mappings first; a bad one gives -EFAULT and nothing
-// else happens. emulator/README.md describes each service.
+// (negative: an error number from <cerrno>, which are the guest's too).
+// Every guest pointer is checked against the process's mappings first; a
+// bad one gives -EFAULT and nothing else happens. emulator/README.md
+// describes each service.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -19,7 +21,32 @@
 namespace ridemu::detail {
 namespace {
 
-constexpr size_t kMaxStreams = 64;
+#define SAME_NUMBER(NAME) static_assert(RIDID_##NAME == NAME, "the guest's " #NAME " is the host's");
+RIDID_ERRORS(SAME_NUMBER)
+#undef SAME_NUMBER
+
+// Guest flags and numbers, and the host's for them.
+struct Translation {
+  uint32_t guest;
+  int host;
+};
+constexpr Translation kAccessModes[] = {
+    {RIDID_O_RDONLY, O_RDONLY}, {RIDID_O_WRONLY, O_WRONLY}, {RIDID_O_RDWR, O_RDWR}};
+#define ROW(NAME) {RIDID_O_##NAME, O_##NAME},
+constexpr Translation kOpenFlags[] = {RIDID_OPEN_FLAGS(ROW)};
+#undef ROW
+#define ROW(NAME) {RIDID_SEEK_##NAME, SEEK_##NAME},
+constexpr Translation kSeekOrigins[] = {RIDID_SEEK_ORIGINS(ROW)};
+#undef ROW
+
+// The host's value for `guest`, or null when the table has none.
+template <size_t N>
+const int* host_value(const Translation (&table)[N], uint32_t guest) {
+  for (const Translation& t : table)
+    if (t.guest == guest) return &t.host;
+  return nullptr;
+}
+
 constexpr size_t kChunk = 1u << 20;  // most bytes one read hands over
 
 int32_t neg_errno() { return errno ? -errno : -EPERM; }
@@ -60,10 +87,13 @@ int32_t sys_write(Call& c) {
   if (data.empty()) return 0;
   switch (f->kind) {
     case OpenFile::Console:
-      if (data.size() == 4 && data[0] == 0xFF)
-        c.rec.packet = std::array<uint8_t, 4>{data[0], data[1], data[2], data[3]};
-      else
+      if (data.size() == RIDID_PACKET_SIZE && data[0] == RIDID_PACKET_MARKER) {
+        std::array<uint8_t, RIDID_PACKET_SIZE> packet;
+        std::copy(data.begin(), data.end(), packet.begin());
+        c.rec.packet = packet;
+      } else {
         c.m.console_write(data.data(), data.size());
+      }
       return static_cast<int32_t>(data.size());
     case OpenFile::Host: {
       ssize_t w;
@@ -140,8 +170,9 @@ int32_t sys_read(Call& c) {
 }
 
 int32_t sys_open(Call& c) {
-  const uint32_t acc = c.ecx() & 3;
-  if (acc == 3) return -EINVAL;
+  const uint32_t acc = c.ecx() & RIDID_O_ACCMODE;
+  const int* host_acc = host_value(kAccessModes, acc);
+  if (!host_acc) return -EINVAL;
   Resolved r;
   if (int32_t e = c.m.path_arg(c.p, c.ebx(), true, r, c.rec)) return e;
   std::shared_ptr<OpenFile> f;
@@ -149,11 +180,9 @@ int32_t sys_open(Call& c) {
     f = std::make_shared<OpenFile>(OpenFile::Fifo);
     f->pipe = fifo->second;
   } else {
-    int flags = static_cast<int>(acc) | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
-    if (c.ecx() & 0x40) flags |= O_CREAT;
-    if (c.ecx() & 0x80) flags |= O_EXCL;
-    if (c.ecx() & 0x200) flags |= O_TRUNC;
-    if (c.ecx() & 0x400) flags |= O_APPEND;
+    int flags = *host_acc | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK;
+    for (const Translation& t : kOpenFlags)
+      if (c.ecx() & t.guest) flags |= t.host;
     // Never block on, or open, anything but a regular file.
     struct stat st;
     if (lstat(r.host.c_str(), &st) == 0) {
@@ -162,7 +191,7 @@ int32_t sys_open(Call& c) {
     }
     // A file shared with the tree the root was copied from gets a copy of
     // its own before it is written in place or truncated.
-    if ((acc != 0 || (flags & O_TRUNC)) && c.m.linked_root)
+    if ((acc != RIDID_O_RDONLY || (flags & O_TRUNC)) && c.m.linked_root)
       if (int32_t e = privatize(r.host)) return e;
     const int fd = ::open(r.host.c_str(), flags, 0644);
     if (fd < 0) return neg_errno();
@@ -174,8 +203,8 @@ int32_t sys_open(Call& c) {
     f = std::make_shared<OpenFile>(OpenFile::Host);
     f->host_fd = fd;
   }
-  f->can_read = acc == 0 || acc == 2;
-  f->can_write = acc == 1 || acc == 2;
+  f->can_read = acc != RIDID_O_WRONLY;
+  f->can_write = acc != RIDID_O_RDONLY;
   return c.m.alloc_fd(c.p, std::move(f));
 }
 
@@ -310,11 +339,11 @@ int32_t sys_spawn(Call& c) {
 int32_t sys_lseek(Call& c) {
   OpenFile* f = file(c, c.ebx());
   if (!f) return -EBADF;
-  if (c.edx() > 2) return -EINVAL;
+  const int* whence = host_value(kSeekOrigins, c.edx());
+  if (!whence) return -EINVAL;
   if (f->kind != OpenFile::Host) return -ESPIPE;
   const off_t here = ::lseek(f->host_fd, 0, SEEK_CUR);
-  const off_t pos =
-      ::lseek(f->host_fd, static_cast<int32_t>(c.ecx()), static_cast<int>(c.edx()));
+  const off_t pos = ::lseek(f->host_fd, static_cast<int32_t>(c.ecx()), *whence);
   if (pos < 0) return neg_errno();
   if (pos > 0x7fffffff) {
     ::lseek(f->host_fd, here, SEEK_SET);
@@ -387,54 +416,70 @@ int32_t sys_waitpid(Call& c) {
   return pid;
 }
 
-// Argument kinds, one letter per argument shown (tools/trace.cpp): d signed
-// decimal, u unsigned, x hex, p pointer, s string, b the bytes at that
-// pointer (their count is the next argument), o the bytes the call left
-// there (as many as it returned).
 const std::vector<Service> kServices = {
-    {SYS_WRITE, "write", "dbu", sys_write},
-    {SYS_EXIT, "_exit", "d", sys_exit},
-    {SYS_READ, "read", "dou", sys_read},
-    {SYS_OPEN, "open", "sx", sys_open},
-    {SYS_CLOSE, "close", "d", sys_close},
-    {SYS_GETKEY, "getkey", "", sys_getkey},
-    {SYS_WRITEFILE, "writefile", "sbu", sys_writefile},
-    {SYS_USLEEP, "usleep", "u", sys_usleep},
-    {SYS_MKDIR, "mkdir", "s", sys_mkdir},
-    {SYS_UNLINK, "unlink", "s", sys_unlink},
-    {SYS_RMDIR, "rmdir", "s", sys_rmdir},
-    {SYS_GETCWD, "getcwd", "ou", sys_getcwd},
-    {SYS_STREAM_BEGIN, "zoror_stream_begin", "s", sys_stream_begin},
-    {SYS_STREAM_WRITE, "zoror_stream_write", "dbu", sys_stream_write},
-    {SYS_STREAM_END, "zoror_stream_end", "d", sys_stream_end},
-    {SYS_CHDIR, "chdir", "s", sys_chdir},
-    {SYS_RUN, "run", "s", sys_run},
-    {SYS_LSEEK, "lseek", "ddd", sys_lseek},
-    {SYS_PIPE, "pipe", "p", sys_pipe},
-    {SYS_MKFIFO, "mkfifo", "s", sys_mkfifo},
-    {SYS_DUP, "dup", "d", sys_dup},
-    {SYS_DUP2, "dup2", "dd", sys_dup2},
-    {SYS_FD_SET_INHERIT, "fd_set_inherit", "d", sys_accept},
-    {SYS_FD_SET_STDIO, "fd_set_stdio", "ddd", sys_accept},
-    {SYS_FD_SET_NONBLOCK, "fd_set_nonblock", "dd", sys_accept},
-    {SYS_SPAWN, "spawn", "spd", sys_spawn},
-    {SYS_WAITPID, "waitpid", "dpd", sys_waitpid},
+    {SYS_WRITE, sys_write},
+    {SYS_EXIT, sys_exit},
+    {SYS_READ, sys_read},
+    {SYS_OPEN, sys_open},
+    {SYS_CLOSE, sys_close},
+    {SYS_GETKEY, sys_getkey},
+    {SYS_WRITEFILE, sys_writefile},
+    {SYS_USLEEP, sys_usleep},
+    {SYS_MKDIR, sys_mkdir},
+    {SYS_UNLINK, sys_unlink},
+    {SYS_RMDIR, sys_rmdir},
+    {SYS_GETCWD, sys_getcwd},
+    {SYS_STREAM_BEGIN, sys_stream_begin},
+    {SYS_STREAM_WRITE, sys_stream_write},
+    {SYS_STREAM_END, sys_stream_end},
+    {SYS_CHDIR, sys_chdir},
+    {SYS_RUN, sys_run},
+    {SYS_LSEEK, sys_lseek},
+    {SYS_PIPE, sys_pipe},
+    {SYS_MKFIFO, sys_mkfifo},
+    {SYS_DUP, sys_dup},
+    {SYS_DUP2, sys_dup2},
+    {SYS_FD_SET_INHERIT, sys_accept},
+    {SYS_FD_SET_STDIO, sys_accept},
+    {SYS_FD_SET_NONBLOCK, sys_accept},
+    {SYS_SPAWN, sys_spawn},
+    {SYS_WAITPID, sys_waitpid},
 };
+
+#define ROW(number, NAME, name, kinds) {number, #name, kinds},
+const ServiceInfo kDescribed[] = {RIDID_SERVICES(ROW)};
+#undef ROW
+
+// Services are found by number on every trap: both tables indexed once.
+struct Found {
+  const ServiceInfo* info = nullptr;
+  const Service* row = nullptr;
+};
+const Found* by_number(uint32_t nr) {
+  static const std::vector<Found> s_index = [] {
+    uint32_t top = 0;
+    for (const ServiceInfo& i : kDescribed) top = std::max(top, i.nr);
+    for (const Service& s : kServices) top = std::max(top, s.nr);
+    std::vector<Found> v(top + 1);
+    for (const ServiceInfo& i : kDescribed) v[i.nr].info = &i;
+    for (const Service& s : kServices) v[s.nr].row = &s;
+    return v;
+  }();
+  return nr < s_index.size() ? &s_index[nr] : nullptr;
+}
 
 }  // namespace
 
 const std::vector<Service>& services() { return kServices; }
 
 const Service* find_service(uint32_t nr) {
-  // Indexed once by number: services are found on every trap.
-  static const std::vector<const Service*> s_by_nr = [] {
-    uint32_t top = 0;
-    for (const Service& s : kServices) top = std::max(top, s.nr);
-    std::vector<const Service*> v(top + 1, nullptr);
-    for (const Service& s : kServices) v[s.nr] = &s;
-    return v;
-  }();
-  return nr < s_by_nr.size() ? s_by_nr[nr] : nullptr;
+  const Found* f = by_number(nr);
+  return f ? f->row : nullptr;
+}
+
+const ServiceInfo* service_info(uint32_t nr) {
+  const Found* f = by_number(nr);
+  return f ? f->info : nullptr;
 }
 
 }  // namespace ridemu::detail

@@ -1,12 +1,14 @@
 // The traces of a run's traps: one JSON object per line (--trace), one line
 // in the manner of strace (--strace), and the records kept for the library's
-// caller. Names and argument kinds come from the kernel's service table.
+// caller. Names and argument kinds come from the kernel's services.
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <cstring>
 
-#include "../kernel/kernel.h"
+#include "../engine/engine.h"
+#include "../kernel/services.h"
+#include "tools.h"
 
 namespace ridemu::detail {
 namespace {
@@ -102,7 +104,7 @@ class Strace : public Tool {
   void service(const ProcessView& p, const TraceRecord& r) override {
     std::string line;
     if (p.pid > 1) line = "[pid " + std::to_string(p.pid) + "] ";
-    const Service* s = find_service(r.nr);
+    const ServiceInfo* s = service_info(r.nr);
     const uint32_t regs[3] = {r.ebx, r.ecx, r.edx};
     if (r.script) {
       line += "run(" + quoted(r.line.value_or(""), false) + ")";
@@ -111,7 +113,7 @@ class Strace : public Tool {
               hex(r.edx) + ")";
     } else {
       line += std::string(s->name) + "(";
-      const std::string kinds = s->args;
+      const std::string kinds = s->kinds;
       for (size_t i = 0; i < kinds.size() && i < 3; ++i) {
         if (i) line += ", ";
         const uint32_t v = regs[i];
