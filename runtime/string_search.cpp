@@ -4,9 +4,9 @@
 // memchr and memrchr go byte by byte up to a word boundary and then compare
 // whole aligned 4-byte words while four or more bytes remain, so every read
 // stays inside the block or, for memchr, in the aligned word holding the
-// match (memchr may be given a count past the end of a block holding the byte). The
-// set functions keep the set as 256 bits; a string or set below 4096 counts
-// as absent, that is empty, and is never read.
+// match (memchr may be given a count past the end of a block holding the
+// byte). The set functions keep the set as a table of 256 flags; a string or
+// set below 4096 counts as absent, that is empty, and is never read.
 #include "string.h"
 #include "string_words.h"
 
@@ -20,19 +20,18 @@ inline bool holds_byte(unsigned int w, unsigned int pattern) {
   return may_hold_zero(w ^ pattern) && has_zero(w ^ pattern);
 }
 
+// A set of bytes as a table of flags: a load and a test per byte looked up.
 struct ByteSet {
-  unsigned int bits[8];
-  bool has(unsigned char c) const { return (bits[c >> 5] >> (c & 31)) & 1; }
-  void add(unsigned char c) { bits[c >> 5] |= 1u << (c & 31); }
+  unsigned char in[256];
+  bool has(unsigned char c) const { return in[c] != 0; }
 };
 
 // The bytes of set, an absent set being empty; with_nul adds the byte 0.
-ByteSet make_set(const char* set, bool with_nul) {
-  ByteSet s = {{with_nul ? 1u : 0u, 0, 0, 0, 0, 0, 0, 0}};
-  if (!is_low(set)) {
-    for (const unsigned char* p = reinterpret_cast<const unsigned char*>(set); *p; ++p) s.add(*p);
-  }
-  return s;
+void make_set(ByteSet* s, const char* set, bool with_nul) {
+  memset(s->in, 0, sizeof s->in);
+  s->in[0] = with_nul;
+  if (is_low(set)) return;
+  for (const unsigned char* p = reinterpret_cast<const unsigned char*>(set); *p; ++p) s->in[*p] = 1;
 }
 
 // The first byte of s (which is not low) that is in set; its NUL must be.
@@ -52,8 +51,19 @@ WORD_READS void* memchr(const void* s, int c, size_t n) {
   for (; n > 0 && !aligned(p); --n, ++p) {
     if (*p == b) return const_cast<unsigned char*>(p);
   }
+  // Two words a turn on the quick test, the second read only when the first
+  // fails it; from the first that passes, one word at a time.
   unsigned int pattern = b * ONES;
-  while (n >= 4 && !holds_byte(*reinterpret_cast<const word*>(p), pattern)) p += 4, n -= 4;
+  const word* w = reinterpret_cast<const word*>(p);
+  for (; n >= 8; n -= 8, w += 2) {
+    if (may_hold_zero(w[0] ^ pattern)) break;
+    if (may_hold_zero(w[1] ^ pattern)) {
+      ++w, n -= 4;
+      break;
+    }
+  }
+  for (; n >= 4 && !holds_byte(*w, pattern); n -= 4) ++w;
+  p = reinterpret_cast<const unsigned char*>(w);
   for (; n > 0; --n, ++p) {
     if (*p == b) return const_cast<unsigned char*>(p);
   }
@@ -76,7 +86,8 @@ void* memrchr(const void* s, int c, size_t n) {
 
 size_t strspn(const char* s, const char* set) {
   if (is_low(s)) return 0;
-  ByteSet in = make_set(set, false);
+  ByteSet in;
+  make_set(&in, set, false);
   const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
   while (in.has(*p)) ++p;
   return p - reinterpret_cast<const unsigned char*>(s);
@@ -84,12 +95,16 @@ size_t strspn(const char* s, const char* set) {
 
 size_t strcspn(const char* s, const char* set) {
   if (is_low(s)) return 0;
-  return span_outside(s, make_set(set, true));
+  ByteSet stop;
+  make_set(&stop, set, true);
+  return span_outside(s, stop);
 }
 
 char* strpbrk(const char* s, const char* set) {
   if (is_low(s)) return nullptr;
-  const char* p = s + span_outside(s, make_set(set, true));
+  ByteSet stop;
+  make_set(&stop, set, true);
+  const char* p = s + span_outside(s, stop);
   return *p ? const_cast<char*>(p) : nullptr;
 }
 
