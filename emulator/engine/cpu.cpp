@@ -185,7 +185,7 @@ struct Cpu::Hooks {
         const uint32_t at = b.insns[k->max - k->count];
         k->count = k->max + 1;
         c.current_ = nullptr;
-        c.fail({"instruction budget exceeded", at, at, Fault::Limit});
+        c.fail(limit_fault(*k, at));
         return;
       }
       k->count += n;
@@ -198,6 +198,11 @@ struct Cpu::Hooks {
     if (!c.fault) c.events_->instruction(c, static_cast<uint32_t>(addr));
   }
 };
+
+Fault limit_fault(const Counter& counter, uint32_t eip) {
+  return {counter.spent() ? "instruction budget exceeded" : "time limit exceeded", eip, eip,
+          Fault::Limit};
+}
 
 Cpu::~Cpu() {
   if (uc_) uc_close(uc_);

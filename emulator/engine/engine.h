@@ -19,7 +19,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "../limits.h"
+#include "../ridemu_limits.h"
 
 namespace ridemu::detail {
 
@@ -136,7 +136,11 @@ struct Fault {
 struct Counter {
   uint64_t count = 0;
   uint64_t max = 0;  // 0: no budget
+  bool spent() const { return max && count > max; }
 };
+// The fault that ends a process at `eip` once a limit of the run is spent:
+// the instruction budget when `counter` has spent it, else the time limit.
+Fault limit_fault(const Counter& counter, uint32_t eip);
 
 class Cpu {
  public:

@@ -49,11 +49,19 @@ std::string clone_root(const std::string& from, const std::string& to);
 // Gives a file that is linked elsewhere a copy of its own: 0 or an error.
 int32_t privatize(const std::string& host);
 
-// ---- open files ----
-struct Pipe {
-  std::string data;
-  size_t read_pos = 0;
-  size_t available() const { return data.size() - read_pos; }
+// ---- open files (files.cpp) ----
+// An in-memory pipe: at most kPipeCapacity bytes wait in it.
+class Pipe {
+ public:
+  // Takes what fits of `n` bytes: how many (0 when it is full).
+  size_t write(const uint8_t* src, size_t n);
+  // Hands over up to `n` bytes: how many (0 when it is empty).
+  size_t read(uint8_t* dst, size_t n);
+
+ private:
+  size_t available() const { return data_.size() - read_pos_; }
+  std::string data_;
+  size_t read_pos_ = 0;
 };
 
 struct OpenFile {
@@ -68,6 +76,7 @@ struct OpenFile {
 };
 
 class Machine;
+struct Service;
 
 struct Process : Cpu::Events {
   Machine* machine = nullptr;
@@ -82,9 +91,13 @@ struct Process : Cpu::Events {
   std::map<int, int> children;  // finished children: pid -> status
   bool exited = false;
   int exit_status = 0;
-  // A run request or spawn, finished once the engine has stopped.
-  enum class Pending { None, RunRequest, Spawn } pending = Pending::None;
-  TraceRecord pending_record;
+  // A call whose second step waits until the engine has stopped.
+  struct Parked {
+    const Service* service;
+    ServiceCall args;
+    TraceRecord rec;
+  };
+  std::optional<Parked> parked;
 
   // What the processor reports (machine.cpp).
   void trap(Cpu&) override;
@@ -113,14 +126,24 @@ struct Call {
 };
 using Handler = int32_t (*)(Call&);
 // A row of the kernel's table: a service (its name and arguments are in
-// services.h) and the function that serves it.
+// services.h) and the function that serves it. A service that starts a
+// child on an engine of its own cannot do so inside this engine's callback:
+// its row has a second step, `after`, which the machine runs once the
+// engine has stopped (`serve`, if any, runs first; an error from it ends the
+// call there).
 struct Service {
   uint32_t nr;
   Handler serve;
+  Handler after = nullptr;
 };
 // The table (services.cpp), and the row for `nr` or null.
 const std::vector<Service>& services();
 const Service* find_service(uint32_t nr);
+
+// ---- launching programs (launch.cpp) ----
+// The second steps of the run request and of spawn.
+int32_t run_request(Call& c);
+int32_t spawn(Call& c);
 
 class Machine {
  public:
@@ -132,24 +155,26 @@ class Machine {
   Outcome run_top(const std::string& image,
                   const std::vector<std::optional<std::string>>& argv);
 
-  // Starts the image at a resolved host path as a process and runs it to
-  // its end: its status (exit status & 0xFF, or kStatusFault) and pid, or a
-  // negative error when it could not be started.
+  // (launch.cpp) Starts the image at a resolved host path as a process and
+  // runs it to its end: its status (exit status & 0xFF, or kStatusFault) and
+  // pid, or a negative error when it could not be started.
   int run_child(Process& parent, const std::string& host,
                 const std::vector<std::optional<std::string>>& argv, int& pid);
-  // The run request's line (and a script's lines): 0 or an error; `status`
-  // gets the child's status when one ran.
+  // (launch.cpp) The run request's line (and a script's lines): 0 or an
+  // error; `status` gets the child's status when one ran.
   int32_t run_line(Process& p, const std::string& line, int depth, int& status);
 
   void serve(Process& p);  // from the trap
   int alloc_fd(Process& p, std::shared_ptr<OpenFile> f);
   // Reads and resolves a path argument (recorded in rec.path).
   int32_t path_arg(Process& p, uint32_t ptr, bool follow, Resolved& r, TraceRecord& rec);
-  void console_write(const uint8_t* data, size_t n);
-  int stdin_read(uint8_t* dst, size_t n);
+  void console_write(const uint8_t* data, size_t n);  // (files.cpp)
+  int stdin_read(uint8_t* dst, size_t n);               // (files.cpp)
   // True once the time limit or the instruction budget is spent: then no
   // more work starts anywhere in the run.
   bool spent() const;
+  // The fault that ends a process at `eip` once the run's limit is spent.
+  Fault limit_fault(uint32_t eip) const;
   std::chrono::microseconds time_left() const;
   void stream_drop_owned(int pid);
 
@@ -165,10 +190,9 @@ class Machine {
   int run_process(std::shared_ptr<const Image> image, const std::string& path,
                   const std::vector<std::optional<std::string>>& argv, const std::string& cwd,
                   int depth, int& pid, std::string& why);
-  void finish_pending(Process& p);
-  int32_t finish_run_request(Process& p, TraceRecord& rec, int& status);
-  int32_t finish_spawn(Process& p, TraceRecord& rec, int& status);
-  std::string limit_message() const;
+  // Gives the guest a call's result and shows the call to the tools.
+  void complete(Process& p, TraceRecord& rec, int32_t result);
+  int32_t run_script(Process& p, const Resolved& script, int depth);  // (launch.cpp)
 
   std::string setup_error_;
   std::string scratch_;  // a temporary root made for this run

@@ -103,16 +103,8 @@ int32_t sys_write(Call& c) {
     }
     case OpenFile::PipeWrite:
     case OpenFile::Fifo: {
-      Pipe& pipe = *f->pipe;
-      if (pipe.read_pos > 0 && pipe.available() == 0) {
-        pipe.data.clear();
-        pipe.read_pos = 0;
-      }
-      const size_t room = kPipeCapacity - std::min(kPipeCapacity, pipe.available());
-      if (room == 0) return -EAGAIN;
-      const size_t n = std::min(room, data.size());
-      pipe.data.append(reinterpret_cast<const char*>(data.data()), n);
-      return static_cast<int32_t>(n);
+      const size_t n = f->pipe->write(data.data(), data.size());
+      return n ? static_cast<int32_t>(n) : -EAGAIN;
     }
     default:
       return -EBADF;
@@ -148,20 +140,9 @@ int32_t sys_read(Call& c) {
       break;
     }
     case OpenFile::PipeRead:
-    case OpenFile::Fifo: {
-      Pipe& pipe = *f->pipe;
-      const size_t k = std::min(data.size(), pipe.available());
-      std::memcpy(data.data(), pipe.data.data() + pipe.read_pos, k);
-      pipe.read_pos += k;
-      // Let go of what was read, or a pipe that never runs empty would grow
-      // for ever.
-      if (pipe.available() == 0 || pipe.read_pos >= kPipeCapacity) {
-        pipe.data.erase(0, pipe.read_pos);
-        pipe.read_pos = 0;
-      }
-      n = static_cast<int32_t>(k);
+    case OpenFile::Fifo:
+      n = static_cast<int32_t>(f->pipe->read(data.data(), data.size()));
       break;
-    }
     default:
       return -EBADF;
   }
@@ -323,19 +304,6 @@ int32_t sys_chdir(Call& c) {
   return 0;
 }
 
-// The run request and spawn start a child on an engine of its own, which
-// cannot happen inside this one's callback: the process stops here and the
-// machine finishes the request.
-int32_t sys_run(Call& c) {
-  c.p.pending = Process::Pending::RunRequest;
-  return 0;
-}
-
-int32_t sys_spawn(Call& c) {
-  c.p.pending = Process::Pending::Spawn;
-  return 0;
-}
-
 int32_t sys_lseek(Call& c) {
   OpenFile* f = file(c, c.ebx());
   if (!f) return -EBADF;
@@ -433,7 +401,7 @@ const std::vector<Service> kServices = {
     {SYS_STREAM_WRITE, sys_stream_write},
     {SYS_STREAM_END, sys_stream_end},
     {SYS_CHDIR, sys_chdir},
-    {SYS_RUN, sys_run},
+    {SYS_RUN, nullptr, run_request},  // launch.cpp, as spawn
     {SYS_LSEEK, sys_lseek},
     {SYS_PIPE, sys_pipe},
     {SYS_MKFIFO, sys_mkfifo},
@@ -442,7 +410,7 @@ const std::vector<Service> kServices = {
     {SYS_FD_SET_INHERIT, sys_accept},
     {SYS_FD_SET_STDIO, sys_accept},
     {SYS_FD_SET_NONBLOCK, sys_accept},
-    {SYS_SPAWN, sys_spawn},
+    {SYS_SPAWN, nullptr, spawn},
     {SYS_WAITPID, sys_waitpid},
 };
 

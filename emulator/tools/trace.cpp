@@ -121,7 +121,7 @@ class Strace : public Tool {
           case 'd': line += std::to_string(static_cast<int32_t>(v)); break;
           case 'u': line += std::to_string(v); break;
           case 'x': line += v ? hex(v) : "0"; break;
-          case 's': line += guest_string(p.cpu, v, r.nr == SYS_RUN ? r.line : r.path); break;
+          case 's': line += guest_string(p.cpu, v, r.path ? r.path : r.line); break;  // as read
           case 'b': line += guest_bytes(p.cpu, v, i + 1 < 3 ? static_cast<int32_t>(regs[i + 1]) : -1); break;
           case 'o': line += r.result > 0 ? guest_bytes(p.cpu, v, r.result) : hex(v); break;
           default: line += v ? hex(v) : "NULL"; break;

@@ -1,13 +1,15 @@
 // The documents against the kernel's interface description
-// (runtime/ridid_services.h) and the emulator's limits (emulator/limits.h):
+// (runtime/ridid_services.h) and the emulator's limits (emulator/ridemu_limits.h):
 // a service, flag, seek origin, packet, error number or limit changed on one
 // side and not on the other fails here, and so does an error number the
 // emulator returns that the description does not list.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 
 #include "../../runtime/ridid_services.h"
+#include "ridemu_limits.h"
 #include "support.h"
 
 namespace {
@@ -113,6 +115,31 @@ TEST(Docs, TheEmulatorReturnsOnlyDescribedErrors) {
   for (const auto& [name, number] : kErrors) described.insert(name);
   EXPECT_TRUE(std::includes(described.begin(), described.end(), returned.begin(), returned.end()))
       << ::testing::PrintToString(returned);
+}
+
+// A size as the documents write it: "64 MiB", "256 KiB", "4095 bytes".
+std::string size(uint64_t n) {
+  if (n % (1u << 20) == 0) return std::to_string(n >> 20) + " MiB";
+  return n % 1024 == 0 ? std::to_string(n >> 10) + " KiB" : std::to_string(n) + " bytes";
+}
+
+TEST(Docs, TheLimitsTableShowsTheEmulatorsLimits) {
+  using namespace ridemu::detail;
+  using std::to_string;
+  std::map<std::string, std::string> table;
+  for (const auto& [what, limit] : rows(part(source("emulator/README.md"), "| What | Limit |", "\n\n"))) table[what] = limit;
+  EXPECT_EQ(table, (std::map<std::string, std::string>{
+      {"image file", size(kMaxImageFile) + "; " + size(kMaxImageMemory) + " mapped"},
+      {"argument strings and vector at start", size(kMaxArgBytes)},
+      {"path", size(kMaxPath - 1) + "; " + to_string(kMaxLinks) + " symbolic links"},  // strings end in a NUL
+      {"run request line", size(kMaxLine - 1)},
+      {"spawn arguments", to_string(kMaxSpawnArgs) + " of " + size(kMaxArg - 1) + " each"},
+      {"script file", size(kMaxScript)},
+      {"nesting", to_string(kMaxDepth) + " levels; " + to_string(kMaxProcesses) + " processes and " +
+                      to_string(kMaxScripts) + " scripts per run"},
+      {"descriptors", to_string(kMaxFds) + " per process"},
+      {"pipe buffer", size(kPipeCapacity) + "; " + to_string(kMaxFifos) + " named pipes"},
+      {"open streams", to_string(kMaxStreams)}}));
 }
 
 }  // namespace
