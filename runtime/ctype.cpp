@@ -3,6 +3,8 @@
 // fall in no class.
 #include "ctype.h"
 
+#include "byte_sets.h"
+
 namespace ridid {
 
 namespace {
@@ -13,15 +15,14 @@ inline bool in(int c, unsigned int first, unsigned int last) {
 
 }  // namespace
 
-int isdigit(int c) { return in(c, '0', '9'); }
+int isdigit(int c) { return is_decimal(c); }
 int isupper(int c) { return in(c, 'A', 'Z'); }
 int islower(int c) { return in(c, 'a', 'z'); }
 int isalpha(int c) { return isupper(c) || islower(c); }
 int isalnum(int c) { return isalpha(c) || isdigit(c); }
-int isxdigit(int c) { return isdigit(c) || in(c, 'a', 'f') || in(c, 'A', 'F'); }
-int isblank(int c) { return c == ' ' || c == '\t'; }
-// Tab, newline, vertical tab, form feed and carriage return, and the space.
-int isspace(int c) { return c == ' ' || in(c, '\t', '\r'); }
+int isxdigit(int c) { return digit_value(c) < 16; }
+int isblank(int c) { return is_blank(c); }
+int isspace(int c) { return is_space(c); }
 int iscntrl(int c) { return in(c, 0, 31) || c == 127; }
 int isprint(int c) { return in(c, ' ', '~'); }
 int isgraph(int c) { return in(c, '!', '~'); }

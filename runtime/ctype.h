@@ -25,18 +25,4 @@ int toupper(int c) RIDID_C_NAME(toupper);
 
 RIDID_END_DECLS
 
-#if defined(RIDID_LIBRARY)
-namespace ridid {
-
-/* The value of c as a digit of base 36 ("0"-"9", then "a"-"z" or "A"-"Z"),
- * or 36 or more for any other byte. */
-inline unsigned int ctype_digit_value(unsigned char c) {
-  if (static_cast<unsigned int>(c - '0') < 10u) return c - '0';
-  unsigned int letter = (c | 32u) - 'a';
-  return letter < 26u ? letter + 10 : 36;
-}
-
-}  // namespace ridid
-#endif
-
 #endif

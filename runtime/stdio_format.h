@@ -3,14 +3,14 @@
 #ifndef RIDID_STDIO_FORMAT_H
 #define RIDID_STDIO_FORMAT_H
 
-namespace ridid {
+#include "byte_sets.h"
 
-inline bool format_is_digit(char c) { return c >= '0' && c <= '9'; }
+namespace ridid {
 
 // A run of decimal digits at *p, in wrapping 32-bit arithmetic; *p ends past them.
 inline int format_parse_number(const char** p) {
   unsigned int v = 0;
-  while (format_is_digit(**p)) {
+  while (is_decimal(**p)) {
     v = v * 10u + (unsigned int)(**p - '0');
     ++*p;
   }

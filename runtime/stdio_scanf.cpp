@@ -2,6 +2,10 @@
 // token from a descriptor stream and scans that. Seven conversions (c d i s
 // u x X), "%%", "*" and a field width; anything else ends the scan. The
 // result is the number of assignments made; only fscanf ever gives -1.
+// Blanks (spaces and tabs) are skipped before every conversion but "c" and
+// "%%"; space, tab and newline make the format's white-space directive, and
+// are the input bytes it skips.
+#include "byte_sets.h"
 #include "stdio.h"
 #include "unistd.h"
 
@@ -9,31 +13,16 @@ namespace ridid {
 
 namespace {
 
-// Spaces and tabs: skipped before every conversion but "c" and "%%".
-int is_conversion_blank(char c) { return c == ' ' || c == '\t'; }
-
-// Space, tab and newline: a white-space directive in the format, and the
-// input bytes it skips.
-int is_white(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
 // What "s" copies: everything but NUL, space, tab and newline.
-int is_word_byte(char c) { return c != 0 && !is_white(c); }
-
-int digit_value(char c, unsigned int base) {
-  if (c >= '0' && c <= '9') return static_cast<unsigned int>(c - '0') < base ? c - '0' : -1;
-  if (base != 16) return -1;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int is_word_byte(char c) { return c != 0 && !is_blank_or_newline(c); }
 
 // "d", "i", "x", "X" and "u" at *in. Returns 0 when no digit was found;
 // otherwise stores the value (modulo 2^32) in *value and moves *in on.
 int scan_number(const char** in, char conversion, unsigned int* value) {
   const char* p = *in;
-  while (is_conversion_blank(*p)) ++p;
+  while (is_blank(*p)) ++p;
   int negative = 0;
-  unsigned int base = 10;
+  int base = 10;
   if (conversion != 'u') {
     if (*p == '-' || *p == '+') negative = *p++ == '-';
     if (conversion == 'x' || conversion == 'X') {
@@ -49,7 +38,7 @@ int scan_number(const char** in, char conversion, unsigned int* value) {
   }
   unsigned int v = 0;
   int any = 0;
-  for (int d; (d = digit_value(*p, base)) >= 0; ++p) {
+  for (int d; (d = digit_value(*p)) < base; ++p) {
     v = v * base + static_cast<unsigned int>(d);
     any = 1;
   }
@@ -68,9 +57,9 @@ int vsscanf(const char* input, const char* format, __builtin_va_list args) {
   for (;;) {
     char c = *f;
     if (c == 0) return count;
-    if (is_white(c)) {
-      while (is_white(*in)) ++in;
-      while (is_white(*f)) ++f;
+    if (is_blank_or_newline(c)) {
+      while (is_blank_or_newline(*in)) ++in;
+      while (is_blank_or_newline(*f)) ++f;
       continue;
     }
     if (c != '%') {
@@ -89,7 +78,7 @@ int vsscanf(const char* input, const char* format, __builtin_va_list args) {
     }
     // The width only bounds "s"; no other conversion looks at it.
     unsigned int width = 0;
-    for (; *f >= '0' && *f <= '9'; ++f) {
+    for (; is_decimal(*f); ++f) {
       if (width < 100000000u) width = width * 10u + static_cast<unsigned int>(*f - '0');
     }
     char conversion = *f++;
@@ -105,7 +94,7 @@ int vsscanf(const char* input, const char* format, __builtin_va_list args) {
       }
       ++in;
     } else if (conversion == 's') {
-      while (is_conversion_blank(*in)) ++in;
+      while (is_blank(*in)) ++in;
       if (*in == 0) return count;
       // The word, at most width bytes of it when a width is given; what is
       // left of it stays for the next directive. At a newline it is empty.
@@ -146,9 +135,6 @@ int sscanf(const char* input, const char* format, ...) {
 
 namespace {
 
-// Bytes that surround fscanf's token: space, tab, newline, carriage return.
-int is_delimiter(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
-
 enum { READ_BYTE = 1, READ_END = 0, READ_ODD = -1 };
 
 // One byte from the stream (the byte pushed back first), counting it in pos. READ_END at
@@ -177,13 +163,13 @@ int fscanf(FILE* stream, const char* format, ...) {
   char c;
   do {
     if (read_byte(stream, &c) != READ_BYTE) return -1;
-  } while (is_delimiter(c));
+  } while (is_blank_or_line_end(c));
 
   // Up to 255 bytes are kept; the rest of a longer token is read and lost.
   char token[256];
   unsigned int n = 0;
   token[n++] = c;
-  while (read_byte(stream, &c) == READ_BYTE && !is_delimiter(c)) {
+  while (read_byte(stream, &c) == READ_BYTE && !is_blank_or_line_end(c)) {
     if (n < 255) token[n++] = c;
   }
   token[n] = 0;

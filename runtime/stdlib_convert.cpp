@@ -1,22 +1,9 @@
 // Text to integers, and absolute values. All arithmetic wraps modulo 2^32:
 // nothing saturates and errno is never touched.
+#include "byte_sets.h"
 #include "stdlib.h"
 
 namespace ridid {
-
-namespace {
-
-// "0"-"9", "a"-"f" and "A"-"F"; -1 for every other byte, whatever the base.
-int digit_value(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-int is_decimal(char c) { return c >= '0' && c <= '9'; }
-
-}  // namespace
 
 unsigned long strtoul(const char* s, char** end, int base) {
   if (s == 0) {
@@ -24,7 +11,7 @@ unsigned long strtoul(const char* s, char** end, int base) {
     return 0;
   }
   const char* p = s;
-  while (*p == '\t' || *p == '\n' || *p == '\r' || *p == ' ') ++p;
+  while (is_blank_or_line_end(*p)) ++p;
 
   // The prefix is taken even when no digit follows it: "0x" ends past the x.
   int hex_prefix = p[0] == '0' && (p[1] == 'x' || p[1] == 'X');
@@ -44,10 +31,11 @@ unsigned long strtoul(const char* s, char** end, int base) {
 
   // The base is not checked: a negative one takes no digit, one above 16
   // still knows only sixteen digits.
+  int limit = base < 16 ? base : 16;
   unsigned long value = 0;
   for (;;) {
     int d = digit_value(*p);
-    if (d < 0 || d >= base) break;
+    if (d >= limit) break;
     value = value * static_cast<unsigned long>(base) + static_cast<unsigned long>(d);
     ++p;
   }
@@ -63,7 +51,7 @@ long strtol(const char* s, char** end, int base) {
 int atoi(const char* s) {
   if (s == 0) return 0;
   // Tab, newline and space only: a carriage return ends the conversion.
-  while (*s == '\t' || *s == '\n' || *s == ' ') ++s;
+  while (is_blank_or_newline(*s)) ++s;
   int negative = 0;
   if (*s == '-' || *s == '+') {
     negative = *s == '-';

@@ -4,7 +4,7 @@
 // overflow, EINVAL for a base outside 2 to 36, and the end position at the
 // start of the text when no digit is read. A null text gives 0 and a null
 // end position, as it does for strtoul.
-#include "ctype.h"
+#include "byte_sets.h"
 #include "errno.h"
 #include "stdlib.h"
 
@@ -25,9 +25,9 @@ Magnitude read_magnitude(const char* s, char** end, int base) {
     if (end != nullptr) *end = const_cast<char*>(p);
     return m;
   }
-  while (isspace(static_cast<unsigned char>(*p))) ++p;
+  while (is_space(*p)) ++p;
   if (*p == '-' || *p == '+') m.negative = *p++ == '-';
-  bool hex_prefix = p[0] == '0' && (p[1] | 32) == 'x' && ctype_digit_value(p[2]) < 16;
+  bool hex_prefix = p[0] == '0' && (p[1] | 32) == 'x' && digit_value(p[2]) < 16;
   if ((base == 0 || base == 16) && hex_prefix) {
     p += 2;
     base = 16;
@@ -37,7 +37,7 @@ Magnitude read_magnitude(const char* s, char** end, int base) {
   const unsigned long long limit = ~0ull / static_cast<unsigned int>(base);
   const unsigned int last_digit = static_cast<unsigned int>(~0ull % static_cast<unsigned int>(base));
   const char* digits = p;
-  for (unsigned int d; (d = ctype_digit_value(*p)) < static_cast<unsigned int>(base); ++p) {
+  for (unsigned int d; (d = static_cast<unsigned int>(digit_value(*p))) < static_cast<unsigned int>(base); ++p) {
     if (m.value > limit || (m.value == limit && d > last_digit)) m.overflow = true;
     m.value = m.value * static_cast<unsigned int>(base) + d;
   }

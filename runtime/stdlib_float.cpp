@@ -4,6 +4,7 @@
 // what that sequence gives, not necessarily the correctly rounded value.
 // Digits too many to add up within the format's range keep only their
 // leading significant ones; the rest count as a power of the base.
+#include "byte_sets.h"
 #include "stdlib.h"
 
 namespace ridid {
@@ -22,16 +23,11 @@ enum { KEPT_DIGITS = 40 };
 // fraction a ridid process can hold, and E * 10 + 9 still fits 32 bits.
 enum { EXPONENT_CAP = 400000000 };
 
-int is_blank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-int is_decimal(char c) { return c >= '0' && c <= '9'; }
-
-int digit_value(char c, int hex) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (!hex) return -1;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+// The digit c stands for in base 16 (hex) or 10; -1 for any other byte.
+int digit(char c, int hex) {
+  if (is_decimal(c)) return c - '0';
+  int d = digit_value(c);
+  return hex && d < 16 ? d : -1;
 }
 
 // Zero and infinity are where repeated scaling changes nothing any more.
@@ -65,7 +61,7 @@ const char* read_long_fraction(const char* p, int hex, long double* f, long long
   int taken = 0;
   int zeros = 0;  // zeros taken but not applied: at the end they add nothing
   for (; *p == '0'; ++p) ++n;
-  for (int d; (d = digit_value(*p, hex)) >= 0; ++p) {
+  for (int d; (d = digit(*p, hex)) >= 0; ++p) {
     if (taken == KEPT_DIGITS) continue;
     ++taken;
     if (d == 0) {
@@ -99,7 +95,7 @@ __attribute__((noinline)) const char* read_long_integer(const char* p, int hex, 
   for (; *p == '0'; ++p) {
   }
   long long i = 0;
-  for (int d; (d = digit_value(*p, hex)) >= 0; ++p, ++i) {
+  for (int d; (d = digit(*p, hex)) >= 0; ++p, ++i) {
     if (i >= KEPT_DIGITS || d == 0) {
       ++n;
       continue;
@@ -109,7 +105,7 @@ __attribute__((noinline)) const char* read_long_integer(const char* p, int hex, 
     v = v + d;
   }
   if (*p == '.') {
-    for (++p; digit_value(*p, hex) >= 0; ++p) {
+    for (++p; digit(*p, hex) >= 0; ++p) {
     }
   }
   *v_out = v;
@@ -124,7 +120,7 @@ const char* read_number(const char* p, int hex, long double* out) {
   long double weight = hex ? 16.0L : 10.0L;
   long double v = 0.0L;
   int any = 0;
-  for (int d; (d = digit_value(*p, hex)) >= 0; ++p) {
+  for (int d; (d = digit(*p, hex)) >= 0; ++p) {
     v = v * weight;
     v = v + d;
     any = 1;
@@ -136,13 +132,13 @@ const char* read_number(const char* p, int hex, long double* out) {
   if (*p == '.') {
     ++p;
     int n = 0;
-    while (n <= FRACTION_STEPS && digit_value(p[n], hex) >= 0) ++n;
+    while (n <= FRACTION_STEPS && digit(p[n], hex) >= 0) ++n;
     if (n > FRACTION_STEPS) {
       p = read_long_fraction(p, hex, &fraction, &places);
       long_fraction = 1;
       any = 1;
     } else {
-      for (int d; (d = digit_value(*p, hex)) >= 0; ++p) {
+      for (int d; (d = digit(*p, hex)) >= 0; ++p) {
         v = v * weight;
         v = v + d;
         any = 1;
@@ -200,7 +196,7 @@ long double strtold(const char* s, char** end) {
     return 0.0L;
   }
   const char* p = s;
-  while (is_blank(*p)) ++p;
+  while (is_space(*p)) ++p;
   int sign = 1;
   if (*p == '+') {
     ++p;
