@@ -6,24 +6,17 @@
 #include <algorithm>
 
 #include "engine.h"
+#include "registers.h"
 
 namespace ridemu::detail {
 namespace {
 
-// Capstone's register id to an index into EAX, ECX, EDX, EBX, ESP, EBP, ESI,
-// EDI; -1 for anything else (segment bases are 0 for a ridid process).
+// Capstone's register id to its place among the general registers; -1 for
+// anything else (segment bases are 0 for a ridid process).
 int gpr(unsigned reg) {
-  switch (reg) {
-    case X86_REG_EAX: return 0;
-    case X86_REG_ECX: return 1;
-    case X86_REG_EDX: return 2;
-    case X86_REG_EBX: return 3;
-    case X86_REG_ESP: return 4;
-    case X86_REG_EBP: return 5;
-    case X86_REG_ESI: return 6;
-    case X86_REG_EDI: return 7;
-    default: return -1;
-  }
+  for (int i = 0; i < kGeneralRegisters; ++i)
+    if (kRegisters[i].cs == reg) return i;
+  return -1;
 }
 
 bool is_call(unsigned id) { return id == X86_INS_CALL; }

@@ -113,7 +113,7 @@ class Decoder {
   Decoder(const Decoder&) = delete;
   Decoder& operator=(const Decoder&) = delete;
   // Decodes the instruction at the start of `code` (taken to be at `addr`);
-  // `regs` (EAX, ECX, EDX, EBX, ESP, EBP, ESI, EDI) give the memory operands'
+  // `regs` (the general registers, registers.h) give the memory operands'
   // addresses. False when the bytes are no instruction.
   bool decode(const uint8_t* code, size_t n, uint32_t addr, const uint32_t regs[8], Insn& out);
   // Splits a block's bytes into instructions.
@@ -180,7 +180,7 @@ class Cpu {
   uint32_t reg(int r) const;
   void set_reg(int r, uint32_t v);
   uint32_t eip() const { return reg(UC_X86_REG_EIP); }
-  // EAX, ECX, EDX, EBX, ESP, EBP, ESI, EDI.
+  // The general registers, in the order of registers.h.
   std::array<uint32_t, 8> regs() const;
   uc_engine* engine() const { return uc_; }
   // The block (as decoded) that starts at `addr` and spans `size` bytes.
@@ -192,11 +192,12 @@ class Cpu {
   std::optional<Fault> fault;
   Decoder decoder;
 
-  // Engine callbacks (cpu.cpp); not for other callers.
+  // Engine callbacks (cpu_events.cpp); not for other callers.
   struct Hooks;
 
  private:
-  std::string map_system(uint32_t entry, uint32_t esp);
+  std::string map_system(uint32_t entry, uint32_t esp);  // cpu_system.cpp
+  std::string add_hooks();                              // cpu_events.cpp
   Fault classify_page_fault(uint32_t addr, uint32_t eip);
   uint32_t find_forward(uint32_t from, bool (*match)(const Insn&, uint32_t), uint32_t arg);
 

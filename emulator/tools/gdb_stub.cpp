@@ -22,8 +22,8 @@
 #include <deque>
 #include <set>
 
-#include "../engine/engine.h"
 #include "gdb_packet.h"
+#include "gdb_target.h"
 #include "tools.h"
 
 namespace ridemu::detail {
@@ -36,101 +36,13 @@ constexpr int kSigInt = 2, kSigIll = 4, kSigTrap = 5, kSigFpe = 8, kSigBus = 10,
 // A fault's signal, in the order of Fault::Kind.
 constexpr int kFaultSignal[] = {kSigSegv, kSigIll, kSigFpe, kSigTrap, kSigBus, kSigXcpu};
 
-// The registers in GDB's order for i386: the general registers, EIP,
-// EFLAGS, the segment registers, then the x87 unit (st0-st7 relative to the
-// top of its stack, as GDB numbers them).
-struct Reg {
-  int id;    // Unicorn's
-  int size;  // bytes
-};
-constexpr Reg kRegs[] = {
-    {UC_X86_REG_EAX, 4},   {UC_X86_REG_ECX, 4},   {UC_X86_REG_EDX, 4},  {UC_X86_REG_EBX, 4},
-    {UC_X86_REG_ESP, 4},   {UC_X86_REG_EBP, 4},   {UC_X86_REG_ESI, 4},  {UC_X86_REG_EDI, 4},
-    {UC_X86_REG_EIP, 4},   {UC_X86_REG_EFLAGS, 4}, {UC_X86_REG_CS, 4},  {UC_X86_REG_SS, 4},
-    {UC_X86_REG_DS, 4},    {UC_X86_REG_ES, 4},    {UC_X86_REG_FS, 4},   {UC_X86_REG_GS, 4},
-    {UC_X86_REG_ST0, 10},  {UC_X86_REG_ST1, 10},  {UC_X86_REG_ST2, 10}, {UC_X86_REG_ST3, 10},
-    {UC_X86_REG_ST4, 10},  {UC_X86_REG_ST5, 10},  {UC_X86_REG_ST6, 10}, {UC_X86_REG_ST7, 10},
-    {UC_X86_REG_FPCW, 4},  {UC_X86_REG_FPSW, 4},  {UC_X86_REG_FPTAG, 4}, {UC_X86_REG_FCS, 4},
-    {UC_X86_REG_FIP, 4},   {UC_X86_REG_FDS, 4},   {UC_X86_REG_FDP, 4},  {UC_X86_REG_FOP, 4},
-};
-constexpr int kRegCount = sizeof kRegs / sizeof kRegs[0];
-constexpr int kEip = 8, kEflags = 9, kFirstSegment = 10, kLastSegment = 15;
-// The flags a program may change itself (popf at level 3, trap flag aside).
-constexpr uint32_t kUserFlags = 0x240CD5;  // CF PF AF ZF SF DF OF AC ID
-
-const char kTargetXml[] =
-    R"(<?xml version="1.0"?>
-<!DOCTYPE target SYSTEM "gdb-target.dtd">
-<target version="1.0">
-<architecture>i386</architecture>
-<feature name="org.gnu.gdb.i386.core">
-<flags id="i386_eflags" size="4">
-<field name="CF" start="0" end="0"/><field name="" start="1" end="1"/>
-<field name="PF" start="2" end="2"/><field name="AF" start="4" end="4"/>
-<field name="ZF" start="6" end="6"/><field name="SF" start="7" end="7"/>
-<field name="TF" start="8" end="8"/><field name="IF" start="9" end="9"/>
-<field name="DF" start="10" end="10"/><field name="OF" start="11" end="11"/>
-<field name="NT" start="14" end="14"/><field name="RF" start="16" end="16"/>
-<field name="VM" start="17" end="17"/><field name="AC" start="18" end="18"/>
-<field name="VIF" start="19" end="19"/><field name="VIP" start="20" end="20"/>
-<field name="ID" start="21" end="21"/>
-</flags>
-<reg name="eax" bitsize="32" type="int32" regnum="0"/>
-<reg name="ecx" bitsize="32" type="int32"/>
-<reg name="edx" bitsize="32" type="int32"/>
-<reg name="ebx" bitsize="32" type="int32"/>
-<reg name="esp" bitsize="32" type="data_ptr"/>
-<reg name="ebp" bitsize="32" type="data_ptr"/>
-<reg name="esi" bitsize="32" type="int32"/>
-<reg name="edi" bitsize="32" type="int32"/>
-<reg name="eip" bitsize="32" type="code_ptr"/>
-<reg name="eflags" bitsize="32" type="i386_eflags"/>
-<reg name="cs" bitsize="32" type="int32"/>
-<reg name="ss" bitsize="32" type="int32"/>
-<reg name="ds" bitsize="32" type="int32"/>
-<reg name="es" bitsize="32" type="int32"/>
-<reg name="fs" bitsize="32" type="int32"/>
-<reg name="gs" bitsize="32" type="int32"/>
-<reg name="st0" bitsize="80" type="i387_ext"/>
-<reg name="st1" bitsize="80" type="i387_ext"/>
-<reg name="st2" bitsize="80" type="i387_ext"/>
-<reg name="st3" bitsize="80" type="i387_ext"/>
-<reg name="st4" bitsize="80" type="i387_ext"/>
-<reg name="st5" bitsize="80" type="i387_ext"/>
-<reg name="st6" bitsize="80" type="i387_ext"/>
-<reg name="st7" bitsize="80" type="i387_ext"/>
-<reg name="fctrl" bitsize="32" type="int" group="float"/>
-<reg name="fstat" bitsize="32" type="int" group="float"/>
-<reg name="ftag" bitsize="32" type="int" group="float"/>
-<reg name="fiseg" bitsize="32" type="int" group="float"/>
-<reg name="fioff" bitsize="32" type="int" group="float"/>
-<reg name="foseg" bitsize="32" type="int" group="float"/>
-<reg name="fooff" bitsize="32" type="int" group="float"/>
-<reg name="fop" bitsize="32" type="int" group="float"/>
-</feature>
-</target>
-)";
-
 // Instructions run between two looks for an interrupt from GDB.
 constexpr uint32_t kPollEvery = 1u << 16;
-// Bytes of memory read or written by one packet (hex doubles them).
-constexpr uint32_t kMaxTransfer = (gdb::kMaxPacket - 32) / 2;
 // The packet size GDB is told leaves room below what the reader takes.
 constexpr size_t kPacketSlack = 0x100;
 
 bool starts_with(std::string_view s, std::string_view head) {
   return s.size() >= head.size() && s.compare(0, head.size(), head) == 0;
-}
-
-// "ADDR,LEN" (hex) at the start of `args`; the rest after it in `rest`.
-bool parse_range(std::string_view args, uint32_t& addr, uint32_t& len, std::string_view& rest) {
-  const size_t comma = args.find(',');
-  if (comma == std::string_view::npos) return false;
-  size_t end = args.find_first_of(":;,", comma + 1);
-  if (end == std::string_view::npos) end = args.size();
-  rest = args.substr(end);
-  return gdb::parse_u32(args.substr(0, comma), addr) &&
-         gdb::parse_u32(args.substr(comma + 1, end - comma - 1), len);
 }
 
 class GdbStub : public Tool {
@@ -296,10 +208,10 @@ class GdbStub : public Tool {
     char head[8];
     std::snprintf(head, sizeof head, "T%02x", signal);
     std::string reply = head;
-    for (int r : {kEip, 4, 5}) {
+    for (int r : {gdb::kEip, gdb::kEsp, gdb::kEbp}) {
       char num[4];
       std::snprintf(num, sizeof num, "%02x", r);
-      reply += std::string(num) + ":" + read_reg(cpu, r) + ";";
+      reply += std::string(num) + ":" + gdb::read_register(cpu, r) + ";";
     }
     if (at_breakpoint && swbreak_) reply += "swbreak:;";
     return reply;
@@ -354,29 +266,25 @@ class GdbStub : public Tool {
     const std::string_view args = std::string_view(body).substr(1);
     switch (body[0]) {
       case '?': return send_packet(stop_);
-      case 'g': {
-        std::string all;
-        for (int r = 0; r < kRegCount; ++r) all += read_reg(cpu, r);
-        return send_packet(all);
-      }
-      case 'G': return send_packet(write_all_regs(cpu, args) ? "OK" : "E01");
+      case 'g': return send_packet(gdb::read_registers(cpu));
+      case 'G': return send_packet(gdb::write_registers(cpu, args, eip_written_) ? "OK" : "E01");
       case 'p': {
         uint32_t r;
-        if (!gdb::parse_u32(args, r) || r >= kRegCount) return send_packet("E01");
-        return send_packet(read_reg(cpu, static_cast<int>(r)));
+        if (!gdb::parse_u32(args, r) || r >= kRegisterCount) return send_packet("E01");
+        return send_packet(gdb::read_register(cpu, static_cast<int>(r)));
       }
       case 'P': {
         const size_t eq = args.find('=');
         uint32_t r;
         std::string value;
         if (eq == std::string_view::npos || !gdb::parse_u32(args.substr(0, eq), r) ||
-            r >= kRegCount || !gdb::from_hex(args.substr(eq + 1), value))
+            r >= kRegisterCount || !gdb::from_hex(args.substr(eq + 1), value))
           return send_packet("E01");
-        return send_packet(write_reg(cpu, static_cast<int>(r), value) ? "OK" : "E01");
+        return send_packet(gdb::write_register(cpu, static_cast<int>(r), value, eip_written_) ? "OK" : "E01");
       }
-      case 'm': return send_packet(read_memory(cpu, args));
+      case 'm': return send_packet(gdb::read_memory(cpu, args));
       case 'M':
-      case 'X': return send_packet(write_memory(cpu, args, body[0] == 'X'));
+      case 'X': return send_packet(gdb::write_memory(cpu, args, body[0] == 'X'));
       case 'Z':
       case 'z': return send_packet(breakpoint(args, body[0] == 'Z'));
       case 'c':
@@ -452,9 +360,9 @@ class GdbStub : public Tool {
       uint32_t offset, len;
       std::string_view tail;
       if (colon == std::string_view::npos || rest.substr(0, colon) != "target.xml" ||
-          !parse_range(rest.substr(colon + 1), offset, len, tail) || !tail.empty())
+          !gdb::parse_range(rest.substr(colon + 1), offset, len, tail) || !tail.empty())
         return send_packet("E00");
-      const std::string_view xml(kTargetXml, sizeof kTargetXml - 1);
+      const std::string_view xml = gdb::target_xml();
       if (offset >= xml.size()) return send_packet("l");
       const std::string_view part = xml.substr(offset, len);
       return send_packet((offset + part.size() < xml.size() ? "m" : "l") + gdb::escape(part));
@@ -467,110 +375,13 @@ class GdbStub : public Tool {
     return send_packet("");
   }
 
-  // ---- registers ----
-
-  std::string read_reg(Cpu& cpu, int r) {
-    uint8_t buf[16] = {};
-    uc_reg_read(cpu.engine(), kRegs[r].id, buf);
-    return gdb::to_hex(buf, static_cast<size_t>(kRegs[r].size));
-  }
-
-  // Writes a register GDB changed; false for one that cannot change.
-  bool write_reg(Cpu& cpu, int r, const std::string& value) {
-    if (value.size() != static_cast<size_t>(kRegs[r].size)) return false;
-    uint8_t now[16] = {}, next[16] = {};
-    uc_reg_read(cpu.engine(), kRegs[r].id, now);
-    std::memcpy(next, value.data(), value.size());
-    if (std::memcmp(now, next, value.size()) == 0) return true;
-    // The segments are the system's: a program cannot load others.
-    if (r >= kFirstSegment && r <= kLastSegment) return false;
-    if (r == kEflags) {
-      uint32_t old, want;
-      std::memcpy(&old, now, 4);
-      std::memcpy(&want, next, 4);
-      const uint32_t v = (old & ~kUserFlags) | (want & kUserFlags);
-      std::memcpy(next, &v, 4);
-    }
-    if (r == kEip) eip_written_ = true;
-    return uc_reg_write(cpu.engine(), kRegs[r].id, next) == UC_ERR_OK;
-  }
-
-  bool write_all_regs(Cpu& cpu, std::string_view hex) {
-    std::string all;
-    if (!gdb::from_hex(hex, all)) return false;
-    size_t expected = 0;
-    for (const Reg& r : kRegs) expected += static_cast<size_t>(r.size);
-    if (all.size() != expected) return false;
-    // Refused as a whole when a segment register would change.
-    size_t at = 0;
-    for (int r = 0; r < kRegCount; ++r) {
-      const std::string value = all.substr(at, static_cast<size_t>(kRegs[r].size));
-      at += value.size();
-      if (r >= kFirstSegment && r <= kLastSegment && read_reg(cpu, r) != gdb::to_hex(value.data(), value.size()))
-        return false;
-    }
-    at = 0;
-    bool ok = true;
-    for (int r = 0; r < kRegCount; ++r) {
-      const std::string value = all.substr(at, static_cast<size_t>(kRegs[r].size));
-      at += value.size();
-      ok = write_reg(cpu, r, value) && ok;
-    }
-    return ok;
-  }
-
-  // ---- memory: only the process's own mappings ----
-
-  std::string read_memory(Cpu& cpu, std::string_view args) {
-    uint32_t addr, len;
-    std::string_view rest;
-    if (!parse_range(args, addr, len, rest) || !rest.empty()) return "E01";
-    len = std::min(len, kMaxTransfer);
-    std::string data;
-    uint64_t at = addr;
-    const uint64_t end = uint64_t(addr) + len;
-    while (at < end) {
-      const Region* r = cpu.mem.find(static_cast<uint32_t>(at));
-      if (!r) break;
-      const uint64_t n = std::min<uint64_t>(end, r->end) - at;
-      const size_t old = data.size();
-      data.resize(old + n);
-      if (uc_mem_read(cpu.engine(), at, data.data() + old, n) != UC_ERR_OK) {
-        data.resize(old);
-        break;
-      }
-      at += n;
-    }
-    // A read that runs into a hole gives what lies before it.
-    if (data.empty() && len) return "E14";
-    return gdb::to_hex(data.data(), data.size());
-  }
-
-  std::string write_memory(Cpu& cpu, std::string_view args, bool binary) {
-    uint32_t addr, len;
-    std::string_view rest;
-    if (!parse_range(args, addr, len, rest) || rest.empty() || rest[0] != ':') return "E01";
-    std::string data;
-    const bool decoded = binary ? gdb::unescape(rest.substr(1), data)
-                                : gdb::from_hex(rest.substr(1), data);
-    if (!decoded || data.size() != len) return "E01";
-    if (len == 0) return "OK";
-    // Any mapped page of the process, code included (the engine maps every
-    // page writable for itself).
-    if (!cpu.mem.check(addr, len, 0)) return "E14";
-    if (uc_mem_write(cpu.engine(), addr, data.data(), len) != UC_ERR_OK) return "E14";
-    // Code translated from these bytes is translated again.
-    uc_ctl_remove_cache(cpu.engine(), addr, uint64_t(addr) + len);
-    return "OK";
-  }
-
   // Z0/z0 only: the stub keeps the breakpoints and never writes int3 into
   // the program.
   std::string breakpoint(std::string_view args, bool insert) {
     if (args.size() < 2 || args[0] != '0' || args[1] != ',') return "";
     uint32_t addr, kind;
     std::string_view rest;
-    if (!parse_range(args.substr(2), addr, kind, rest)) return "E01";
+    if (!gdb::parse_range(args.substr(2), addr, kind, rest)) return "E01";
     if (insert)
       breakpoints_.insert(addr);
     else
