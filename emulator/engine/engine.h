@@ -41,8 +41,10 @@ struct Image {
 };
 // "" and fills `out`, or the reason the bytes are not a loadable image.
 std::string parse_image(std::vector<uint8_t> bytes, Image& out);
-// Reads a whole host file of at most `max` bytes: "" or a reason.
+// Reads a whole host file of at most `max` bytes: "" or a reason. The
+// second form reads from a descriptor it closes.
 std::string read_host_file(const std::string& path, size_t max, std::vector<uint8_t>& out);
+std::string read_host_file(int fd, size_t max, std::vector<uint8_t>& out);
 
 // ---- guest memory (memory.cpp) ----
 struct Region {

@@ -90,6 +90,10 @@ std::string parse_image(std::vector<uint8_t> b, Image& out) {
 std::string read_host_file(const std::string& path, size_t max, std::vector<uint8_t>& out) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::strerror(errno);
+  return read_host_file(fd, max, out);
+}
+
+std::string read_host_file(int fd, size_t max, std::vector<uint8_t>& out) {
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);

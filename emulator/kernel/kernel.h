@@ -31,6 +31,13 @@ struct Resolved {
 // component only when follow_last). 0 or a negative error number.
 int resolve_path(const std::string& root, const std::string& cwd, const std::string& path,
                  bool follow_last, Resolved& out);
+// Opens a resolved path with the host's open `flags` (files are made 0644):
+// a descriptor or a negative error. The open goes through openat2 with
+// RESOLVE_IN_ROOT below `root_fd` (the root, opened with O_PATH), a second
+// wall should the host change the tree after resolve_path; where the host
+// kernel has no openat2 (before Linux 5.6, or a sandbox that refuses it),
+// by the resolved host path.
+int open_in_root(int root_fd, const Resolved& r, int flags);
 
 // ---- whole-file stores (store.cpp) ----
 // The file a store is written to, in the directory of `target`: a descriptor
@@ -155,10 +162,10 @@ class Machine {
   Outcome run_top(const std::string& image,
                   const std::vector<std::optional<std::string>>& argv);
 
-  // (launch.cpp) Starts the image at a resolved host path as a process and
+  // (launch.cpp) Starts the image at a resolved path as a process and
   // runs it to its end: its status (exit status & 0xFF, or kStatusFault) and
   // pid, or a negative error when it could not be started.
-  int run_child(Process& parent, const std::string& host,
+  int run_child(Process& parent, const Resolved& image,
                 const std::vector<std::optional<std::string>>& argv, int& pid);
   // (launch.cpp) The run request's line (and a script's lines): 0 or an
   // error; `status` gets the child's status when one ran.
@@ -180,6 +187,7 @@ class Machine {
 
   const Config& config;
   std::string root;  // realpath of the root ("" for the host's "/")
+  int root_fd = -1;  // the root, opened with O_PATH
   bool linked_root = false;  // its files may be links to another tree
   std::map<std::string, std::shared_ptr<Pipe>> fifos;  // by guest path
   std::map<int, Stream> streams;

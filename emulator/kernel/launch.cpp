@@ -6,6 +6,7 @@
 // their services (kernel.h), which the machine runs once the parent's engine
 // has stopped at its trap. The child's result then goes to the parent's EAX
 // and the parent resumes after its trap.
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -117,7 +118,7 @@ int32_t Machine::run_line(Process& p, const std::string& line, int depth, int& s
 
   std::vector<std::optional<std::string>> argv(words.begin(), words.end());
   int pid = 0;
-  const int st = run_child(p, found.host, argv, pid);
+  const int st = run_child(p, found, argv, pid);
   if (st < 0) return st;
   status = st;
   return 0;
@@ -130,7 +131,8 @@ int32_t Machine::run_script(Process& p, const Resolved& script, int depth) {
   if (scripts_ >= kMaxScripts) return -EAGAIN;
   ++scripts_;
   std::vector<uint8_t> bytes;
-  if (!read_host_file(script.host, kMaxScript, bytes).empty()) return -EACCES;
+  const int fd = open_in_root(root_fd, script, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 || !read_host_file(fd, kMaxScript, bytes).empty()) return -EACCES;
   const std::string text(bytes.begin(), bytes.end());
   for (size_t at = 0; at < text.size();) {
     // The limits hold for the whole run, scripts included.
@@ -154,14 +156,15 @@ int32_t Machine::run_script(Process& p, const Resolved& script, int depth) {
   return 0;
 }
 
-int Machine::run_child(Process& parent, const std::string& host,
+int Machine::run_child(Process& parent, const Resolved& found,
                        const std::vector<std::optional<std::string>>& argv, int& pid) {
   std::vector<uint8_t> bytes;
-  if (!read_host_file(host, kMaxImageFile, bytes).empty()) return -EACCES;
+  const int fd = open_in_root(root_fd, found, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 || !read_host_file(fd, kMaxImageFile, bytes).empty()) return -EACCES;
   auto image = std::make_shared<Image>();
   if (!parse_image(std::move(bytes), *image).empty()) return -ENOEXEC;
   std::string why;
-  return run_process(image, host, argv, parent.cwd, parent.depth + 1, pid, why);
+  return run_process(image, found.host, argv, parent.cwd, parent.depth + 1, pid, why);
 }
 
 int32_t spawn(Call& c) {
@@ -193,7 +196,7 @@ int32_t spawn(Call& c) {
   if (const int e = resolve_path(c.m.root, p.cwd, path, true, r)) return e;
   if (!is_regular(r.host)) return -ENOENT;
   int pid = 0;
-  const int st = c.m.run_child(p, r.host, argv, pid);
+  const int st = c.m.run_child(p, r, argv, pid);
   if (st < 0) return st;
   p.children[pid] = st;
   c.rec.status = st;

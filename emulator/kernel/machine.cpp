@@ -6,6 +6,7 @@
 // processor; the loop here then runs the second step, stores the result in
 // EAX and resumes the process after its trap. Engines are never nested
 // inside a callback.
+#include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -73,6 +74,11 @@ Machine::Machine(const Config& cfg) : config(cfg) {
   }
   root = real;
   std::free(real);
+  root_fd = ::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (root_fd < 0) {
+    setup_error_ = "cannot open the root " + root + ": " + std::strerror(errno);
+    return;
+  }
   if (root == "/") root.clear();  // joined paths then start with "/"
 
   if (cfg.record) tools.add(make_recorder(outcome_));
@@ -100,6 +106,7 @@ Machine::Machine(const Config& cfg) : config(cfg) {
 
 Machine::~Machine() {
   for (auto& [h, s] : streams) drop_temp(s.fd, s.temp);
+  if (root_fd >= 0) ::close(root_fd);
   tools = Tools();  // files written and closed before the root goes
   if (!scratch_.empty()) {
     std::error_code ec;

@@ -2,8 +2,12 @@
 // paths are resolved component by component, chroot-style: ".." at the root
 // stays at the root, and symbolic links are followed inside the guest's
 // namespace (an absolute target starts again at the guest root, a relative
-// one at the link's directory), so no path leads out of the root.
+// one at the link's directory), so no path leads out of the root. The final
+// open of a resolved path has the host kernel hold the same wall again.
+#include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -33,6 +37,25 @@ std::string join(const std::string& root, const std::vector<std::string>& comps)
   std::string s = root;
   for (const auto& c : comps) s += "/" + c;
   return s;
+}
+
+// openat2 with links kept inside the root; -1 and errno on failure.
+int open_beneath(int root_fd, const std::string& guest, int flags) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(flags);
+  how.mode = (flags & O_CREAT) ? 0644 : 0;
+  how.resolve = RESOLVE_IN_ROOT | RESOLVE_NO_MAGICLINKS;
+  return static_cast<int>(syscall(SYS_openat2, root_fd, guest.c_str(), &how, sizeof how));
+}
+
+// Whether this host kernel serves openat2 (asked once, with the root itself).
+bool have_openat2(int root_fd) {
+  static const bool s_have = [&] {
+    const int fd = open_beneath(root_fd, "/", O_PATH | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0 || (errno != ENOSYS && errno != EPERM);
+  }();
+  return s_have;
 }
 
 }  // namespace
@@ -80,6 +103,12 @@ int resolve_path(const std::string& root, const std::string& cwd,
   // The root is "" when it is the host's own "/".
   out.host = comps.empty() ? (root.empty() ? "/" : root) : join(root, comps);
   return 0;
+}
+
+int open_in_root(int root_fd, const Resolved& r, int flags) {
+  const int fd = have_openat2(root_fd) ? open_beneath(root_fd, r.guest, flags)
+                                       : ::open(r.host.c_str(), flags, 0644);
+  return fd >= 0 ? fd : -errno;
 }
 
 }  // namespace ridemu::detail

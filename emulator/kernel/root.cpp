@@ -1,13 +1,13 @@
-// A root copied for one run. Files are hard links to the originals where the
-// file system allows (a copy otherwise), which makes the copy nearly free;
-// the kernel gives a linked file a private copy before anything writes into
-// it in place (stores replace files whole, so they never write into one).
+// A root copied for one run (std::filesystem::copy). Files are hard links to
+// the originals where the host allows (copies otherwise), which makes the
+// copy nearly free; the kernel gives a linked file a private copy before
+// anything writes into it in place (stores replace files whole, so they
+// never write into one).
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <filesystem>
 
 #include "kernel.h"
@@ -17,22 +17,23 @@ namespace ridemu::detail {
 namespace fs = std::filesystem;
 
 std::string clone_root(const std::string& from, const std::string& to) {
+  using fs::copy_options;
+  const copy_options tree = copy_options::recursive | copy_options::copy_symlinks;
   std::error_code ec;
-  for (const fs::directory_entry& e : fs::directory_iterator(from, ec)) {
-    const std::string name = e.path().filename().string();
-    const std::string source = from + "/" + name, target = to + "/" + name;
-    const fs::file_status st = e.symlink_status(ec);
-    if (ec) break;
-    if (fs::is_directory(st)) {
-      if (::mkdir(target.c_str(), 0755) != 0) return std::strerror(errno);
-      if (std::string why = clone_root(source, target); !why.empty()) return why;
-    } else if (fs::is_symlink(st)) {
-      fs::copy_symlink(source, target, ec);
-    } else if (fs::is_regular_file(st) && ::link(source.c_str(), target.c_str()) != 0) {
-      fs::copy_file(source, target, ec);
-    }
-    if (ec) break;
+  fs::copy(from, to, tree | copy_options::create_hard_links, ec);
+  if (ec) {
+    // Where files cannot be linked (another file system, or files of
+    // another owner where the host protects those), they are copied.
+    ec.clear();
+    for (auto it = fs::directory_iterator(to, ec); !ec && it != fs::end(it); it.increment(ec))
+      fs::remove_all(it->path(), ec);
+    if (!ec) fs::copy(from, to, tree, ec);
   }
+  // Directories are made with their originals' permissions: the run may
+  // write in its copy of a root installed read-only.
+  for (auto it = fs::recursive_directory_iterator(to, ec); !ec && it != fs::end(it); it.increment(ec))
+    if (it->symlink_status(ec).type() == fs::file_type::directory)
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
   return ec ? ec.message() : "";
 }
 

@@ -174,8 +174,8 @@ int32_t sys_open(Call& c) {
     // its own before it is written in place or truncated.
     if ((acc != RIDID_O_RDONLY || (flags & O_TRUNC)) && c.m.linked_root)
       if (int32_t e = privatize(r.host)) return e;
-    const int fd = ::open(r.host.c_str(), flags, 0644);
-    if (fd < 0) return neg_errno();
+    const int fd = open_in_root(c.m.root_fd, r, flags);
+    if (fd < 0) return fd;
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       ::close(fd);
       return -EACCES;

@@ -1,12 +1,13 @@
 // Symbols and source lines of an image: functions from its symbol table
-// (<elf.h>), and, when it was built with -g, file and line from its DWARF
-// line table (libdw).
-#include <elf.h>
+// (libelf's gelf_*), and, when it was built with -g, file and line from its
+// DWARF line table (libdw).
 #include <elfutils/libdw.h>
+#include <gelf.h>
 #include <libelf.h>
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "../engine/engine.h"
 #include "tools.h"
@@ -14,7 +15,7 @@
 namespace ridemu::detail {
 
 struct Symbols::Lines {
-  std::vector<char> bytes;  // libdw reads the image from here
+  std::vector<char> bytes;  // libelf and libdw read the image from here
   Elf* elf = nullptr;
   Dwarf* dwarf = nullptr;
   std::vector<Dwarf_Die> units;
@@ -26,55 +27,46 @@ struct Symbols::Lines {
 };
 
 Symbols::Symbols(const Image& image) {
-  const std::vector<uint8_t>& b = image.bytes;
-  Elf32_Ehdr eh;
-  if (b.size() < sizeof eh) return;
-  std::memcpy(&eh, b.data(), sizeof eh);
-  if (eh.e_shentsize != sizeof(Elf32_Shdr) ||
-      uint64_t(eh.e_shoff) + uint64_t(eh.e_shnum) * sizeof(Elf32_Shdr) > b.size())
-    return;
-  std::vector<Elf32_Shdr> sections(eh.e_shnum);
-  if (eh.e_shnum) std::memcpy(sections.data(), b.data() + eh.e_shoff, eh.e_shnum * sizeof(Elf32_Shdr));
-  const auto inside = [&](const Elf32_Shdr& s) {
-    return s.sh_type == SHT_NOBITS || uint64_t(s.sh_offset) + s.sh_size <= b.size();
+  // libelf reads the image from a copy of its own, kept while it has lines.
+  auto elf = std::make_unique<Lines>();
+  elf->bytes.assign(image.bytes.begin(), image.bytes.end());
+  elf_version(EV_CURRENT);
+  elf->elf = elf_memory(elf->bytes.data(), elf->bytes.size());
+  if (!elf->elf) return;
+  size_t names = 0;
+  if (elf_getshdrstrndx(elf->elf, &names) != 0) names = SHN_UNDEF;
+  const auto runs_code = [&](size_t section) {
+    GElf_Shdr sh;
+    Elf_Scn* scn = section == SHN_UNDEF ? nullptr : elf_getscn(elf->elf, section);
+    return scn && gelf_getshdr(scn, &sh) && (sh.sh_flags & SHF_EXECINSTR) ? std::optional(sh)
+                                                                          : std::nullopt;
   };
-  bool debug_lines = false;
-  if (eh.e_shstrndx < sections.size() && inside(sections[eh.e_shstrndx])) {
-    const Elf32_Shdr& names = sections[eh.e_shstrndx];
-    for (const Elf32_Shdr& s : sections)
-      if (s.sh_name < names.sh_size &&
-          std::strncmp(reinterpret_cast<const char*>(b.data() + names.sh_offset + s.sh_name),
-                       ".debug_line", names.sh_size - s.sh_name) == 0)
-        debug_lines = true;
-  }
 
   struct Candidate {
     Symbol sym;
     int rank;  // a global function before a local label at the same address
   };
   std::vector<Candidate> found;
-  for (const Elf32_Shdr& s : sections) {
-    if (s.sh_type != SHT_SYMTAB || !inside(s) || s.sh_link >= sections.size()) continue;
-    const Elf32_Shdr& strtab = sections[s.sh_link];
-    if (!inside(strtab)) continue;
-    for (uint64_t at = s.sh_offset; at + sizeof(Elf32_Sym) <= uint64_t(s.sh_offset) + s.sh_size;
-         at += sizeof(Elf32_Sym)) {
-      Elf32_Sym sym;
-      std::memcpy(&sym, b.data() + at, sizeof sym);
-      const int type = ELF32_ST_TYPE(sym.st_info);
-      if ((type != STT_FUNC && type != STT_NOTYPE) || sym.st_name == 0 ||
-          sym.st_name >= strtab.sh_size || sym.st_shndx == SHN_UNDEF ||
-          sym.st_shndx >= sections.size() || !(sections[sym.st_shndx].sh_flags & SHF_EXECINSTR))
-        continue;
-      const char* name = reinterpret_cast<const char*>(b.data() + strtab.sh_offset + sym.st_name);
-      const size_t len = strnlen(name, strtab.sh_size - sym.st_name);
-      const int rank = (type == STT_FUNC ? 2 : 0) + (ELF32_ST_BIND(sym.st_info) != STB_LOCAL);
+  bool debug_lines = false;
+  for (Elf_Scn* scn = nullptr; (scn = elf_nextscn(elf->elf, scn)) != nullptr;) {
+    GElf_Shdr sh;
+    if (!gelf_getshdr(scn, &sh)) continue;
+    const char* name = names == SHN_UNDEF ? nullptr : elf_strptr(elf->elf, names, sh.sh_name);
+    if (name && std::strcmp(name, ".debug_line") == 0) debug_lines = true;
+    Elf_Data* data = sh.sh_type == SHT_SYMTAB ? elf_getdata(scn, nullptr) : nullptr;
+    GElf_Sym sym;
+    for (int i = 0; data && gelf_getsym(data, i, &sym); ++i) {
+      const int type = GELF_ST_TYPE(sym.st_info);
+      if ((type != STT_FUNC && type != STT_NOTYPE) || sym.st_name == 0) continue;
+      const auto in = runs_code(sym.st_shndx);
+      const char* label = in ? elf_strptr(elf->elf, sh.sh_link, sym.st_name) : nullptr;
+      if (!label) continue;
+      const int rank = (type == STT_FUNC ? 2 : 0) + (GELF_ST_BIND(sym.st_info) != STB_LOCAL);
       // A label without a size reaches to the end of its section at most.
-      const Elf32_Shdr& in = sections[sym.st_shndx];
-      uint32_t size = sym.st_size;
-      if (!size && sym.st_value >= in.sh_addr && sym.st_value - in.sh_addr < in.sh_size)
-        size = in.sh_addr + in.sh_size - sym.st_value;
-      found.push_back({{sym.st_value, size, std::string(name, len)}, rank});
+      uint32_t size = static_cast<uint32_t>(sym.st_size);
+      if (!size && sym.st_value >= in->sh_addr && sym.st_value - in->sh_addr < in->sh_size)
+        size = static_cast<uint32_t>(in->sh_addr + in->sh_size - sym.st_value);
+      found.push_back({{static_cast<uint32_t>(sym.st_value), size, label}, rank});
     }
   }
   std::stable_sort(found.begin(), found.end(), [](const Candidate& x, const Candidate& y) {
@@ -84,11 +76,8 @@ Symbols::Symbols(const Image& image) {
     if (symbols_.empty() || symbols_.back().addr != c.sym.addr) symbols_.push_back(std::move(c.sym));
 
   if (!debug_lines) return;
-  lines_ = std::make_unique<Lines>();
-  lines_->bytes.assign(b.begin(), b.end());
-  elf_version(EV_CURRENT);
-  lines_->elf = elf_memory(lines_->bytes.data(), lines_->bytes.size());
-  if (lines_->elf) lines_->dwarf = dwarf_begin_elf(lines_->elf, DWARF_C_READ, nullptr);
+  lines_ = std::move(elf);
+  lines_->dwarf = dwarf_begin_elf(lines_->elf, DWARF_C_READ, nullptr);
   if (!lines_->dwarf) {
     lines_.reset();
     return;
