@@ -1,8 +1,13 @@
 // ridid-emu: runs a ridid image on the host. See README.md beside this file.
+#include <fcntl.h>
 #include <getopt.h>
+#include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -29,7 +34,11 @@ const char kUsage[] =
     "  --profile FILE        instructions per function and line, and calls, in\n"
     "                        callgrind's format to FILE (a child: FILE.<pid>)\n"
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
-    "  --time-limit SECONDS  end the guest (a fault) after this much real time\n"
+    "  --time-limit SECONDS  end the guest (a fault) after this much real time,\n"
+    "                        waits included\n"
+    "  --max-memory SIZE     guest memory of all processes at once (%lluM)\n"
+    "  --max-disk SIZE       bytes the run may add to its root (%lluM)\n"
+    "  --max-processes N     processes the run may start (%d)\n"
     "  --no-sleep            usleep returns at once\n"
     "  --gdb PORT            wait for GDB on 127.0.0.1:PORT before the first\n"
     "                        instruction and serve its remote protocol (the first\n"
@@ -38,9 +47,11 @@ const char kUsage[] =
     "  --version             the version\n"
     "Options end at the first argument that does not start with '-', or at '--'.\n"
     ".shell scripts are run by the run command (run.dura), not given here.\n"
+    "SIZE: a number of bytes, or with K, M or G.\n"
     "exit status: the guest's exit status (low 8 bits); 139 guest fault;\n"
     "126 image refused; 127 image not readable; 124 arguments too long for the\n"
-    "stack; 125 usage or host error\n";
+    "stack; 125 usage or host error; 141 standard output's reader gone;\n"
+    "128 + N ended by signal N (130 SIGINT, 143 SIGTERM, 129 SIGHUP)\n";
 
 // The guest's process, and the signal that ended ridid-emu's own, if one did:
 // a request to end ridid-emu ends the guest too.
@@ -66,12 +77,68 @@ std::string sample_root() {
   return std::filesystem::is_directory(root, ec) ? root.lexically_normal().string() : "";
 }
 
+// `word` as a shell reads it back: quoted unless it is plain.
+std::string shell_word(const std::string& word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_./-+=:,") == std::string::npos)
+    return word;
+  std::string out = "'";
+  for (char c : word) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// The command that runs the script `program` given as PROGRAM: the run
+// command's image (in the sample root, as built or installed) with the
+// script's guest path, in the root given with --root when the script lies
+// in it, else in the default root (a copy of the sample root) when it lies
+// there, else in the script's own directory.
+std::string script_command(const char* self, const std::string& program,
+                           const ridemu::Config& config, bool root_given) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const std::string script = fs::canonical(program, ec).string();
+  const std::string sample = sample_root();
+  // The script's guest path in `root`, or "" when it lies outside.
+  const auto guest_in = [&](const std::string& dir) -> std::string {
+    const std::string root = dir.empty() ? "" : fs::canonical(dir, ec).string();
+    if (ec || root.empty() || script.size() <= root.size() ||
+        script.compare(0, root.size(), root) != 0)
+      return "";
+    if (root == "/") return script;
+    return script[root.size()] == '/' ? script.substr(root.size()) : "";
+  };
+  std::string root, guest;
+  if (root_given && !(guest = guest_in(config.root)).empty()) {
+    root = fs::canonical(config.root, ec).string();
+  } else if ((guest = guest_in(sample)).empty()) {
+    root = fs::path(script).parent_path().string();
+    guest = "/" + fs::path(script).filename().string();
+  }
+  return shell_word(std::strchr(self, '/') ? self : "ridid-emu") +
+         (root.empty() ? "" : " --root " + shell_word(root)) + " " +
+         (sample.empty() ? "RUN-IMAGE" : shell_word(sample + "/bin/run.dura")) + " " +
+         shell_word(guest);
+}
+
 bool parse_count(const char* text, uint64_t& out) {
   char* end = nullptr;
   errno = 0;
   const unsigned long long v = std::strtoull(text, &end, 10);
   if (!*text || *end || errno || text[0] == '-' || v == 0) return false;
   out = v;
+  return true;
+}
+
+// "4096", "64K", "512M", "1G" (K = 1024): a size above 0.
+bool parse_size(const char* text, uint64_t& out) {
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text, &end, 10);
+  const std::string unit = end;
+  const int shift = unit.empty() ? 0 : unit == "K" ? 10 : unit == "M" ? 20 : unit == "G" ? 30 : -1;
+  if (end == text || text[0] == '-' || errno || shift < 0 || v == 0 || v > (~0ull >> shift))
+    return false;
+  out = v << shift;
   return true;
 }
 
@@ -85,31 +152,79 @@ bool parse_seconds(const char* text, uint64_t& ms) {
   return true;
 }
 
+// The signals that end ridid-emu end the guest too; ridid-emu then exits
+// with 128 + the signal, as a shell reports a command a signal ended.
+const int kPassed[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+bool is_passed(int sig) {
+  return std::find(std::begin(kPassed), std::end(kPassed), sig) != std::end(kPassed);
+}
+
+// A run's temporary root lies in a directory of ours in $TMPDIR, locked for
+// as long as the run lives. A run that was killed leaves it behind: a later
+// run removes each such directory that no one holds any more (and that has
+// not changed for a minute, so one being made is never taken for one left).
+const char kHolderPrefix[] = "ridid-run-";
+
+void remove_abandoned(const std::string& tmp) {
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(tmp, ec)) {
+    const std::string name = e.path().filename();
+    struct stat st;
+    if (name.rfind(kHolderPrefix, 0) != 0 || lstat(e.path().c_str(), &st) != 0 ||
+        !S_ISDIR(st.st_mode) || st.st_uid != getuid() || time(nullptr) - st.st_mtime < 60)
+      continue;
+    const int fd = open(e.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) std::filesystem::remove_all(e.path(), ec);
+    close(fd);
+  }
+}
+
+// Makes and locks the directory for this run's temporary root: its
+// descriptor (the lock lasts while it is open), or -1.
+int make_holder(std::string& holder) {
+  const char* env = std::getenv("TMPDIR");
+  const std::string tmp = env && *env ? env : "/tmp";
+  remove_abandoned(tmp);
+  std::string tmpl = tmp + "/" + kHolderPrefix + "XXXXXX";
+  if (mkdtemp(tmpl.data()) == nullptr) return -1;
+  const int fd = open(tmpl.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0 && flock(fd, LOCK_EX) == 0) {
+    holder = tmpl;
+    return fd;
+  }
+  if (fd >= 0) close(fd);
+  rmdir(tmpl.c_str());
+  return -1;
+}
+
 // The processor emulation itself gives up on a few instructions (in the
 // Unicorn version this is built with, a far call or jump through a register
 // aborts the process while the code is being translated, before any callback
 // of ours runs). So the guest runs in a child process: if that child dies of
 // a signal, the guest ends with a fault line like any other, and its
-// temporary root, made under a directory of ours, is removed.
+// temporary root, made under a directory of ours, is removed. The child
+// never outlives ridid-emu: it is killed when ridid-emu ends, however it ends.
+// `hint` follows a refusal of the image.
 int run_isolated(const std::string& program,
                  const std::vector<std::optional<std::string>>& guest_argv,
-                 const ridemu::Config& config) {
+                 const ridemu::Config& config, const std::string& hint) {
   std::string holder;
-  if (config.scratch_root || config.copy_root) {
-    const char* tmp = std::getenv("TMPDIR");
-    std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/ridid-run-XXXXXX";
-    if (mkdtemp(tmpl.data()) != nullptr) holder = tmpl;
-  }
+  int holder_lock = -1;
+  if (config.scratch_root || config.copy_root) holder_lock = make_holder(holder);
   std::fflush(nullptr);
   // Set before the fork, so no moment is left where a signal ends only
   // ridid-emu; the guest's process has the usual ones again.
-  const int kPassed[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  const pid_t parent = getpid();
   struct sigaction pass{}, usual{};
   pass.sa_handler = pass_on;
   usual.sa_handler = SIG_DFL;
   for (int sig : kPassed) sigaction(sig, &pass, nullptr);
   const pid_t child = fork();
   if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) _exit(ridemu::kStatusUsage);  // it ended before the line above
     for (int sig : kPassed) sigaction(sig, &usual, nullptr);
     if (g_ended_by) raise(g_ended_by);  // it came between the fork and here
     if (!holder.empty()) setenv("TMPDIR", holder.c_str(), 1);
@@ -118,7 +233,8 @@ int run_isolated(const std::string& program,
       if (out.status == ridemu::kStatusUsage)
         std::fprintf(stderr, "ridid-emu: %s\n", out.message.c_str());
       else
-        std::fprintf(stderr, "ridid-emu: %s: %s\n", program.c_str(), out.message.c_str());
+        std::fprintf(stderr, "ridid-emu: %s: %s%s\n", program.c_str(), out.message.c_str(),
+                     out.status == ridemu::kStatusRefused ? hint.c_str() : "");
     }
     if (config.count)
       std::fprintf(stderr, "instructions: %llu\n",
@@ -137,8 +253,8 @@ int run_isolated(const std::string& program,
     }
     if (WIFEXITED(raw)) {
       status = WEXITSTATUS(raw);
-    } else if (g_ended_by && WIFSIGNALED(raw) && WTERMSIG(raw) == g_ended_by) {
-      status = 128 + g_ended_by;  // as a shell reports a command a signal ended
+    } else if (WIFSIGNALED(raw) && is_passed(WTERMSIG(raw))) {
+      status = 128 + WTERMSIG(raw);
     } else {
       std::fprintf(stderr,
                    "ridid-emu: guest fault: the processor emulation failed on the guest's code "
@@ -150,6 +266,7 @@ int run_isolated(const std::string& program,
   if (!holder.empty()) {
     std::error_code ec;
     std::filesystem::remove_all(holder, ec);
+    close(holder_lock);
   }
   return status;
 }
@@ -160,7 +277,7 @@ int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
   enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion,
-         kGdb, kProfile };
+         kGdb, kProfile, kMaxMemory, kMaxDisk, kMaxProcesses };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scratch-root", no_argument, nullptr, kScratch},
@@ -174,6 +291,9 @@ int main(int argc, char** argv) {
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kVersion},
       {"profile", required_argument, nullptr, kProfile},
+      {"max-memory", required_argument, nullptr, kMaxMemory},
+      {"max-disk", required_argument, nullptr, kMaxDisk},
+      {"max-processes", required_argument, nullptr, kMaxProcesses},
       {nullptr, 0, nullptr, 0},
   };
   ridemu::Config config;
@@ -187,7 +307,8 @@ int main(int argc, char** argv) {
     const std::string given = prev < argc ? argv[prev] : "";
     switch (c) {
       case 'h':
-        std::fputs(kUsage, stdout);
+        std::printf(kUsage, static_cast<unsigned long long>(config.max_memory >> 20),
+                    static_cast<unsigned long long>(config.max_disk >> 20), config.max_processes);
         return 0;
       case kVersion:
         std::printf("ridid-emu %s\n", RIDID_VERSION);
@@ -222,6 +343,21 @@ int main(int argc, char** argv) {
       case kProfile:
         config.profile_file = optarg;
         break;
+      case kMaxMemory:
+        if (!parse_size(optarg, config.max_memory))
+          return usage_error(std::string("bad memory budget: ") + optarg);
+        break;
+      case kMaxDisk:
+        if (!parse_size(optarg, config.max_disk))
+          return usage_error(std::string("bad disk budget: ") + optarg);
+        break;
+      case kMaxProcesses: {
+        uint64_t n = 0;
+        if (!parse_count(optarg, n) || n > 1000000)
+          return usage_error(std::string("bad process budget: ") + optarg);
+        config.max_processes = static_cast<int>(n);
+        break;
+      }
       case kGdb: {
         uint64_t port = 0;
         if (!parse_count(optarg, port) || port > 65535)
@@ -252,5 +388,17 @@ int main(int argc, char** argv) {
   guest_argv.push_back(slash == std::string::npos ? program : program.substr(slash + 1));
   for (int k = optind + 1; k < argc; ++k) guest_argv.push_back(std::string(argv[k]));
 
-  return run_isolated(program, guest_argv, config);
+  // What would wait for ever (a named pipe) or is no program at all.
+  struct stat st;
+  if (stat(program.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "ridid-emu: %s: %s, not a program file\n", program.c_str(),
+                 S_ISFIFO(st.st_mode) ? "a named pipe" : S_ISDIR(st.st_mode) ? "a directory"
+                                                                              : "a device or socket");
+    return ridemu::kStatusUsage;
+  }
+  std::string hint;
+  if (program.size() > 6 && program.compare(program.size() - 6, 6, ".shell") == 0)
+    hint = "; a .shell script is run by the run command: " +
+           script_command(argv[0], program, config, root_given);
+  return run_isolated(program, guest_argv, config, hint);
 }

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ridemu_limits.h"
+
 namespace ridemu {
 
 // Exit statuses of the ridid-emu command (and Outcome::status).
@@ -20,6 +22,10 @@ constexpr int kStatusRefused = 126;  // the image was refused by the loader
 constexpr int kStatusNoImage = 127;  // the image file could not be read
 constexpr int kStatusUsage = 125;    // bad command line or host failure
 constexpr int kStatusTooLong = 124;  // the argument vector does not fit the stack
+// A process that writes to the console once the reader of the host's
+// standard output has gone ends with this status, as a program that
+// SIGPIPE ends does in a shell (128 + 13).
+constexpr int kStatusBrokenPipe = 141;
 
 // One service request, as seen by Config::service_hook before it is served.
 // The hook may change the arguments (they are then served as changed) or set
@@ -50,6 +56,13 @@ struct Config {
   // Running out is a guest fault like the instruction budget, and costs
   // nothing per instruction.
   uint64_t time_limit_ms = 0;
+  // Guest memory that all processes of the run may map at once: a process
+  // that would pass it is not started (-ENOMEM; the first: refused).
+  uint64_t max_memory = detail::kDefaultMaxMemory;
+  // Bytes the run may add to its root; past it a write fails with -ENOSPC.
+  uint64_t max_disk = detail::kDefaultMaxDisk;
+  // Processes the run may start (-EAGAIN after that).
+  int max_processes = detail::kDefaultMaxProcesses;
   // Count executed instructions (Outcome::instructions). Implied by a budget.
   bool count = false;
   // One JSON line per trap to this host file ("-": standard error; "": none).

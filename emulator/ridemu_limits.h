@@ -24,10 +24,16 @@ constexpr int kMaxLinks = 40;  // symbolic links followed in one path
 // ---- what one run may start and hold
 constexpr size_t kMaxScript = 1u << 20;  // bytes of a script file
 constexpr int kMaxDepth = 16;            // nesting of children
-constexpr int kMaxProcesses = 4096;      // processes in one run
 constexpr int kMaxScripts = 4096;        // scripts run in one run
 constexpr size_t kPipeCapacity = 64u << 10;  // bytes buffered in one pipe
 constexpr size_t kMaxFifos = 256;        // named pipes in one run
 constexpr size_t kMaxStreams = 64;       // file streams open at once
+
+// ---- what a whole run may take, all its processes together (the defaults
+// of --max-memory, --max-disk and --max-processes)
+constexpr uint64_t kDefaultMaxMemory = 512u << 20;  // guest memory mapped at once
+constexpr uint64_t kDefaultMaxDisk = 256u << 20;    // bytes the run may add to its root
+constexpr int kDefaultMaxProcesses = 4096;          // processes started
+constexpr int64_t kDiskBlock = 4096;  // what each file or directory made counts besides its bytes
 
 }  // namespace ridemu::detail

@@ -37,6 +37,7 @@ struct Segment {
 struct Image {
   uint32_t entry = 0;
   std::vector<Segment> segments;
+  uint64_t mapped = 0;  // bytes the segments map, page-rounded
   std::vector<uint8_t> bytes;  // the whole file, symbol and line tables included
 };
 // "" and fills `out`, or the reason the bytes are not a loadable image.

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -18,6 +19,40 @@ constexpr unsigned kMaxPhdrs = 64, kMaxLoads = 16;
 uint64_t page_down(uint64_t v) { return v & ~uint64_t(kPage - 1); }
 uint64_t page_up(uint64_t v) { return (v + kPage - 1) & ~uint64_t(kPage - 1); }
 
+// Whether the notes in b[at, at+n) hold the GNU ABI tag.
+bool has_abi_note(const std::vector<uint8_t>& b, uint64_t at, uint64_t n) {
+  const uint64_t end = std::min<uint64_t>(at + n, b.size());
+  while (at + sizeof(Elf32_Nhdr) <= end) {
+    Elf32_Nhdr nh;
+    std::memcpy(&nh, b.data() + at, sizeof nh);
+    const uint64_t name = at + sizeof nh;
+    if (nh.n_type == NT_GNU_ABI_TAG && nh.n_namesz == 4 && name + 4 <= end &&
+        std::memcmp(b.data() + name, "GNU", 4) == 0)
+      return true;
+    at = name + ((uint64_t(nh.n_namesz) + 3) & ~3ull) + ((uint64_t(nh.n_descsz) + 3) & ~3ull);
+  }
+  return false;
+}
+
+// What shows that an i386 ELF file is a program for Linux, which a ridid
+// image never has, or "".
+std::string linux_mark(const std::vector<uint8_t>& b, const Elf32_Ehdr& eh) {
+  if (eh.e_ident[EI_OSABI] == ELFOSABI_GNU) return "its ABI is GNU";
+  if (eh.e_type == ET_DYN) return "it is position-independent";
+  if (eh.e_phentsize != sizeof(Elf32_Phdr) ||
+      uint64_t(eh.e_phoff) + uint64_t(eh.e_phnum) * sizeof(Elf32_Phdr) > b.size())
+    return "";  // the checks that follow refuse it
+  for (unsigned i = 0; i < eh.e_phnum; ++i) {
+    Elf32_Phdr ph;
+    std::memcpy(&ph, b.data() + eh.e_phoff + i * sizeof ph, sizeof ph);
+    if (ph.p_type == PT_INTERP) return "it names an interpreter";
+    if (ph.p_type == PT_DYNAMIC) return "it has a dynamic section";
+    if (ph.p_type == PT_NOTE && has_abi_note(b, ph.p_offset, ph.p_filesz))
+      return "it has a GNU ABI note";
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string parse_image(std::vector<uint8_t> b, Image& out) {
@@ -29,6 +64,10 @@ std::string parse_image(std::vector<uint8_t> b, Image& out) {
   if (eh.e_ident[EI_CLASS] != ELFCLASS32) return "not a 32-bit ELF image";
   if (eh.e_ident[EI_DATA] != ELFDATA2LSB) return "not a little-endian ELF image";
   if (eh.e_ident[EI_VERSION] != EV_CURRENT) return "unsupported ELF version";
+  if (eh.e_machine == EM_386) {
+    const std::string mark = linux_mark(b, eh);
+    if (!mark.empty()) return "a Linux i386 program (" + mark + "), not a ridid image";
+  }
   if (eh.e_type != ET_EXEC) return "not an executable (ELF type is not ET_EXEC)";
   if (eh.e_machine != EM_386) return "not an i386 image (wrong machine)";
   if (eh.e_version != EV_CURRENT) return "unsupported ELF version";
@@ -42,8 +81,6 @@ std::string parse_image(std::vector<uint8_t> b, Image& out) {
   for (unsigned i = 0; i < eh.e_phnum; ++i) {
     Elf32_Phdr ph;
     std::memcpy(&ph, b.data() + eh.e_phoff + i * sizeof ph, sizeof ph);
-    if (ph.p_type == PT_INTERP) return "has an interpreter (not statically linked)";
-    if (ph.p_type == PT_DYNAMIC) return "has a dynamic section (not statically linked)";
     if (ph.p_type != PT_LOAD) continue;
     const Segment s{ph.p_vaddr, ph.p_memsz, ph.p_offset, ph.p_filesz, ph.p_flags};
     const std::string which = "segment " + std::to_string(segs.size() + 1);
@@ -83,12 +120,14 @@ std::string parse_image(std::vector<uint8_t> b, Image& out) {
 
   out.entry = eh.e_entry;
   out.segments = std::move(segs);
+  out.mapped = total;
   out.bytes = std::move(b);
   return "";
 }
 
 std::string read_host_file(const std::string& path, size_t max, std::vector<uint8_t>& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: opening a named pipe must not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return std::strerror(errno);
   return read_host_file(fd, max, out);
 }

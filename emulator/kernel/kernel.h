@@ -56,6 +56,10 @@ std::string clone_root(const std::string& from, const std::string& to);
 // Gives a file that is linked elsewhere a copy of its own: 0 or an error.
 int32_t privatize(const std::string& host);
 
+// ---- the run's disk budget (disk.cpp) ----
+// What the host file or directory `host` takes of the run's disk budget.
+int64_t footprint(const std::string& host);
+
 // ---- open files (files.cpp) ----
 // An in-memory pipe: at most kPipeCapacity bytes wait in it.
 class Pipe {
@@ -119,6 +123,7 @@ struct Stream {
   int owner = 0;
   int fd = -1;
   std::string temp, target;  // temp: "" while the file has no name
+  int64_t counted = 0;       // of the disk budget: a block and the bytes written
 };
 
 // One service request being served.
@@ -132,6 +137,10 @@ struct Call {
   uint32_t edx() const { return args.edx; }
 };
 using Handler = int32_t (*)(Call&);
+// A handler's result when its process ended inside the call (the run's time
+// limit ran out while it waited, or the console lost its reader): the guest
+// gets no result and the tools are not shown the call.
+constexpr int32_t kEnded = INT32_MIN;
 // A row of the kernel's table: a service (its name and arguments are in
 // services.h) and the function that serves it. A service that starts a
 // child on an engine of its own cannot do so inside this engine's callback:
@@ -175,8 +184,17 @@ class Machine {
   int alloc_fd(Process& p, std::shared_ptr<OpenFile> f);
   // Reads and resolves a path argument (recorded in rec.path).
   int32_t path_arg(Process& p, uint32_t ptr, bool follow, Resolved& r, TraceRecord& rec);
-  void console_write(const uint8_t* data, size_t n);  // (files.cpp)
-  int stdin_read(uint8_t* dst, size_t n);               // (files.cpp)
+  // (files.cpp) The console and standard input, for process `p`: bytes
+  // written or read, or kEnded when `p` ended while it waited.
+  int32_t console_write(Process& p, const uint8_t* data, size_t n);
+  int32_t stdin_read(Process& p, uint8_t* dst, size_t n);
+  // (files.cpp) Waits until the host descriptor `fd` is ready for poll's
+  // `events` or the run's time limit is spent: false for the limit.
+  bool wait_ready(int fd, short events) const;
+  // (files.cpp) Ends `p` inside its call: with the limit's fault at its trap,
+  // or as a program ends whose output's reader has gone.
+  void end_by_limit(Process& p);
+  void end_by_broken_pipe(Process& p);
   // True once the time limit or the instruction budget is spent: then no
   // more work starts anywhere in the run.
   bool spent() const;
@@ -184,6 +202,13 @@ class Machine {
   Fault limit_fault(uint32_t eip) const;
   std::chrono::microseconds time_left() const;
   void stream_drop_owned(int pid);
+  // (disk.cpp) The run's disk budget: whether `bytes` more fit, and a
+  // change in what the run's files take.
+  bool disk_fits(int64_t bytes) const;
+  void disk_count(int64_t bytes);
+  // (disk.cpp) Writes to an open host file as much as the disk budget
+  // leaves room for: bytes written, -ENOSPC for none, or the host's error.
+  int32_t file_write(int fd, const uint8_t* data, size_t n);
 
   const Config& config;
   std::string root;  // realpath of the root ("" for the host's "/")
@@ -211,6 +236,8 @@ class Machine {
   bool stdin_eof_ = false;
   int next_pid_ = 1;
   int processes_ = 0;
+  uint64_t memory_used_ = 0;  // guest memory the run's live processes map
+  int64_t disk_used_ = 0;     // what the run's files take of the disk budget
   int scripts_ = 0;
   bool limit_reported_ = false;  // the line for a spent limit was written
   std::string limit_fault_;      // ... and what it said

@@ -67,8 +67,6 @@ Outcome Machine::run_top(const std::string& path,
   if (!why.empty()) return refuse(kStatusNoImage, why);
   auto image = std::make_shared<Image>();
   why = parse_image(std::move(bytes), *image);
-  if (!why.empty() && ends_with(path, ".shell"))
-    why += " (a .shell script is run by the run command: ridid-emu run.dura SCRIPT)";
   if (!why.empty()) return refuse(kStatusRefused, why);
   int pid = 0;
   const int status = run_process(image, path, argv, "/", 0, pid, why);
@@ -131,7 +129,7 @@ int32_t Machine::run_script(Process& p, const Resolved& script, int depth) {
   if (scripts_ >= kMaxScripts) return -EAGAIN;
   ++scripts_;
   std::vector<uint8_t> bytes;
-  const int fd = open_in_root(root_fd, script, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = open_in_root(root_fd, script, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0 || !read_host_file(fd, kMaxScript, bytes).empty()) return -EACCES;
   const std::string text(bytes.begin(), bytes.end());
   for (size_t at = 0; at < text.size();) {
@@ -159,7 +157,7 @@ int32_t Machine::run_script(Process& p, const Resolved& script, int depth) {
 int Machine::run_child(Process& parent, const Resolved& found,
                        const std::vector<std::optional<std::string>>& argv, int& pid) {
   std::vector<uint8_t> bytes;
-  const int fd = open_in_root(root_fd, found, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  const int fd = open_in_root(root_fd, found, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0 || !read_host_file(fd, kMaxImageFile, bytes).empty()) return -EACCES;
   auto image = std::make_shared<Image>();
   if (!parse_image(std::move(bytes), *image).empty()) return -ENOEXEC;

@@ -23,10 +23,10 @@ namespace {
 
 bool is_limit(const Fault& f) { return f.kind == Fault::Limit; }
 
-FILE* open_output(const std::string& name, std::string& error) {
-  if (name == "-") return stderr;
-  FILE* f = std::fopen(name.c_str(), "w");
-  if (!f) error = "cannot open " + name + ": " + std::strerror(errno);
+FILE* open_tool_output(const std::string& name, std::string& error) {
+  std::string why;
+  FILE* f = open_output(name, why);
+  if (!f) error = "cannot open " + name + ": " + why;
   return f;
 }
 
@@ -83,12 +83,12 @@ Machine::Machine(const Config& cfg) : config(cfg) {
 
   if (cfg.record) tools.add(make_recorder(outcome_));
   if (!cfg.trace_file.empty()) {
-    FILE* f = open_output(cfg.trace_file, setup_error_);
+    FILE* f = open_tool_output(cfg.trace_file, setup_error_);
     if (!f) return;
     tools.add(make_json_trace(f, f != stderr));
   }
   if (!cfg.strace_file.empty()) {
-    FILE* f = open_output(cfg.strace_file, setup_error_);
+    FILE* f = open_tool_output(cfg.strace_file, setup_error_);
     if (!f) return;
     tools.add(make_strace(f, f != stderr));
   }
@@ -98,7 +98,8 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     tools.add(std::move(profiler));
   }
   if (cfg.gdb_port) {
-    auto stub = make_gdb_stub(cfg.gdb_port, setup_error_);
+    auto stub = make_gdb_stub(
+        cfg.gdb_port, cfg.time_limit_ms ? std::optional(deadline_) : std::nullopt, setup_error_);
     if (!stub) return;
     tools.add(std::move(stub));
   }
@@ -135,6 +136,7 @@ void Machine::stream_drop_owned(int pid) {
   for (auto it = streams.begin(); it != streams.end();) {
     if (it->second.owner == pid) {
       drop_temp(it->second.fd, it->second.temp);
+      disk_count(-it->second.counted);
       it = streams.erase(it);
     } else {
       ++it;
@@ -148,7 +150,7 @@ void Machine::serve(Process& p) {
   // Past the time limit no trap is served (the engine's own timer may not
   // have stopped it yet).
   if (config.time_limit_ms && std::chrono::steady_clock::now() >= deadline_) {
-    p.cpu.fail(limit_fault(p.cpu.eip() - 2));  // at the int 0x80
+    end_by_limit(p);
     return;
   }
   Cpu& cpu = p.cpu;
@@ -175,6 +177,7 @@ void Machine::serve(Process& p) {
   } else if (service) {
     Call c{*this, p, call, rec};
     result = service->serve ? service->serve(c) : 0;
+    if (result == kEnded) return;
     if (service->after && result == 0) {
       p.parked = Process::Parked{service, call, std::move(rec)};
       cpu.stop();
@@ -193,7 +196,14 @@ void Machine::complete(Process& p, TraceRecord& rec, int32_t result) {
 int Machine::run_process(std::shared_ptr<const Image> image, const std::string& path,
                          const std::vector<std::optional<std::string>>& argv,
                          const std::string& cwd, int depth, int& pid, std::string& why) {
-  if (spent() || processes_ >= kMaxProcesses) return -EAGAIN;
+  if (spent() || processes_ >= config.max_processes) return -EAGAIN;
+  const uint64_t memory = image->mapped + kStackSize;
+  if (memory_used_ + memory > config.max_memory) {
+    why = "needs " + std::to_string(memory >> 10) + " KiB of memory with its stack, more than the "
+          "run's memory budget (--max-memory) leaves: " +
+          std::to_string((config.max_memory - memory_used_) >> 10) + " KiB";
+    return -ENOMEM;
+  }
   auto owned = std::make_unique<Process>();
   Process& p = *owned;
   p.machine = this;
@@ -212,6 +222,7 @@ int Machine::run_process(std::shared_ptr<const Image> image, const std::string& 
   pid = p.pid;
   ++next_pid_;
   ++processes_;
+  memory_used_ += memory;
   p.fds[0] = std::make_shared<OpenFile>(OpenFile::Stdin);
   p.fds[0]->can_read = true;
   p.fds[1] = std::make_shared<OpenFile>(OpenFile::Console);
@@ -272,6 +283,7 @@ int Machine::run_process(std::shared_ptr<const Image> image, const std::string& 
     why = line;
   }
   tools.ended(p.view(), status, cpu.fault ? &*cpu.fault : nullptr, line);
+  memory_used_ -= memory;
   return status;
 }
 

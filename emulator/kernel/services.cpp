@@ -92,15 +92,11 @@ int32_t sys_write(Call& c) {
         std::copy(data.begin(), data.end(), packet.begin());
         c.rec.packet = packet;
       } else {
-        c.m.console_write(data.data(), data.size());
+        return c.m.console_write(c.p, data.data(), data.size());
       }
       return static_cast<int32_t>(data.size());
-    case OpenFile::Host: {
-      ssize_t w;
-      do w = ::write(f->host_fd, data.data(), data.size());
-      while (w < 0 && errno == EINTR);
-      return w < 0 ? neg_errno() : static_cast<int32_t>(w);
-    }
+    case OpenFile::Host:
+      return c.m.file_write(f->host_fd, data.data(), data.size());
     case OpenFile::PipeWrite:
     case OpenFile::Fifo: {
       const size_t n = f->pipe->write(data.data(), data.size());
@@ -129,7 +125,8 @@ int32_t sys_read(Call& c) {
   int32_t n = 0;
   switch (f->kind) {
     case OpenFile::Stdin:
-      n = c.m.stdin_read(data.data(), data.size());
+      n = c.m.stdin_read(c.p, data.data(), data.size());
+      if (n == kEnded) return n;
       break;
     case OpenFile::Host: {
       ssize_t r;
@@ -169,7 +166,10 @@ int32_t sys_open(Call& c) {
     if (lstat(r.host.c_str(), &st) == 0) {
       if (S_ISDIR(st.st_mode)) return -EISDIR;
       if (!S_ISREG(st.st_mode)) return -EACCES;
+    } else if ((flags & O_CREAT) && !c.m.disk_fits(kDiskBlock)) {
+      return -ENOSPC;
     }
+    const int64_t before = footprint(r.host);
     // A file shared with the tree the root was copied from gets a copy of
     // its own before it is written in place or truncated.
     if ((acc != RIDID_O_RDONLY || (flags & O_TRUNC)) && c.m.linked_root)
@@ -181,6 +181,7 @@ int32_t sys_open(Call& c) {
       return -EACCES;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    c.m.disk_count(footprint(r.host) - before);  // made, truncated, or a copy of its own
     f = std::make_shared<OpenFile>(OpenFile::Host);
     f->host_fd = fd;
   }
@@ -193,7 +194,8 @@ int32_t sys_close(Call& c) { return c.p.fds.erase(static_cast<int>(c.ebx())) ? 0
 
 int32_t sys_getkey(Call& c) {
   uint8_t b;
-  return c.m.stdin_read(&b, 1) == 1 ? b : -1;
+  const int32_t n = c.m.stdin_read(c.p, &b, 1);
+  return n == kEnded ? n : n == 1 ? b : -1;
 }
 
 int32_t sys_writefile(Call& c) {
@@ -201,6 +203,8 @@ int32_t sys_writefile(Call& c) {
   if (int32_t e = guest_bytes(c, c.ecx(), c.edx(), data)) return e;
   Resolved r;
   if (int32_t e = store_target(c, c.ebx(), r)) return e;
+  const int64_t before = footprint(r.host);
+  if (!c.m.disk_fits(kDiskBlock + static_cast<int64_t>(data.size()) - before)) return -ENOSPC;
   std::string temp;
   const int fd = make_temp(r.host, temp);
   if (fd < 0) return fd;
@@ -209,6 +213,7 @@ int32_t sys_writefile(Call& c) {
     return -EIO;
   }
   const int32_t err = put_in_place(fd, temp, r.host);
+  c.m.disk_count(footprint(r.host) - before);
   return err ? err : static_cast<int32_t>(data.size());
 }
 
@@ -227,7 +232,10 @@ int32_t sys_mkdir(Call& c) {
   Resolved r;
   if (int32_t e = plain_path(c, r)) return e;
   if (c.m.fifos.count(r.guest)) return -EEXIST;
-  return ::mkdir(r.host.c_str(), 0755) == 0 ? 0 : neg_errno();
+  if (!c.m.disk_fits(kDiskBlock)) return -ENOSPC;
+  if (::mkdir(r.host.c_str(), 0755) != 0) return neg_errno();
+  c.m.disk_count(kDiskBlock);
+  return 0;
 }
 
 int32_t sys_unlink(Call& c) {
@@ -235,7 +243,10 @@ int32_t sys_unlink(Call& c) {
   if (int32_t e = plain_path(c, r)) return e;
   if (c.m.fifos.erase(r.guest)) return 0;
   if (r.guest == "/") return -EISDIR;
-  return ::unlink(r.host.c_str()) == 0 ? 0 : neg_errno();
+  const int64_t before = footprint(r.host);
+  if (::unlink(r.host.c_str()) != 0) return neg_errno();
+  c.m.disk_count(-before);
+  return 0;
 }
 
 int32_t sys_rmdir(Call& c) {
@@ -246,7 +257,9 @@ int32_t sys_rmdir(Call& c) {
   const std::string prefix = r.guest + "/";
   for (const auto& [name, pipe] : c.m.fifos)
     if (name.compare(0, prefix.size(), prefix) == 0) return -ENOTEMPTY;
-  return ::rmdir(r.host.c_str()) == 0 ? 0 : neg_errno();
+  if (::rmdir(r.host.c_str()) != 0) return neg_errno();
+  c.m.disk_count(-kDiskBlock);
+  return 0;
 }
 
 int32_t sys_getcwd(Call& c) {
@@ -262,11 +275,14 @@ int32_t sys_stream_begin(Call& c) {
   Resolved r;
   if (int32_t e = store_target(c, c.ebx(), r)) return e;
   if (c.m.streams.size() >= kMaxStreams) return -EMFILE;
+  if (!c.m.disk_fits(kDiskBlock)) return -ENOSPC;
   Stream s;
   s.owner = c.p.pid;
   s.target = r.host;
   s.fd = make_temp(r.host, s.temp);
   if (s.fd < 0) return s.fd;
+  s.counted = kDiskBlock;  // the name it gets at its end
+  c.m.disk_count(s.counted);
   const int h = c.m.next_stream++;
   c.m.streams[h] = s;
   return h;
@@ -282,8 +298,12 @@ int32_t sys_stream_write(Call& c) {
   if (!s) return -EBADF;
   std::vector<uint8_t> data;
   if (int32_t e = guest_bytes(c, c.ecx(), c.edx(), data)) return e;
+  const int64_t n = static_cast<int64_t>(data.size());
+  if (!c.m.disk_fits(n)) return -ENOSPC;
   if (!write_all(s->fd, data.data(), data.size())) return -EIO;
-  return static_cast<int32_t>(data.size());
+  s->counted += n;
+  c.m.disk_count(n);
+  return static_cast<int32_t>(n);
 }
 
 int32_t sys_stream_end(Call& c) {
@@ -291,7 +311,10 @@ int32_t sys_stream_end(Call& c) {
   if (!s) return -EBADF;
   const Stream done = *s;
   c.m.streams.erase(static_cast<int>(c.ebx()));
-  return put_in_place(done.fd, done.temp, done.target);
+  const int64_t before = footprint(done.target);
+  const int32_t err = put_in_place(done.fd, done.temp, done.target);
+  c.m.disk_count(footprint(done.target) - before - done.counted);
+  return err;
 }
 
 int32_t sys_chdir(Call& c) {

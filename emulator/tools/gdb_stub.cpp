@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -47,7 +48,8 @@ bool starts_with(std::string_view s, std::string_view head) {
 
 class GdbStub : public Tool {
  public:
-  GdbStub(int listener, int port) : listener_(listener), port_(port) {}
+  GdbStub(int listener, int port, std::optional<Clock::time_point> deadline)
+      : listener_(listener), port_(port), deadline_(deadline) {}
   ~GdbStub() override {
     if (conn_ >= 0) ::close(conn_);
     if (listener_ >= 0) ::close(listener_);
@@ -60,7 +62,11 @@ class GdbStub : public Tool {
   void instruction(const ProcessView& p, uint32_t eip) override {
     if (p.depth != 0 || mode_ == Mode::Free) return;
     if (mode_ == Mode::Waiting) {
-      if (!accept_gdb()) return;
+      if (!accept_gdb()) {
+        // Nothing runs past the time limit that ended the wait.
+        if (deadline_ && Clock::now() >= *deadline_) p.cpu.fail(limit_fault(Counter{}, eip));
+        return;
+      }
       stop(p.cpu, kSigTrap, false, false);
       return;
     }
@@ -113,18 +119,30 @@ class GdbStub : public Tool {
     Free,      // detached, killed or GDB gone: never stops again
   };
 
+  // Waits for GDB, until the run's time limit when it has one (the limit's
+  // fault then ends the program).
   bool accept_gdb() {
     std::fprintf(stderr, "ridid-emu: waiting for GDB on 127.0.0.1:%d\n", port_);
     std::fflush(stderr);
-    for (;;) {
+    int why = 0;
+    while (conn_ < 0 && !why) {
+      int timeout_ms = -1;
+      if (deadline_) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now());
+        if (left.count() <= 0) break;
+        timeout_ms = static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
+      }
+      pollfd pfd{listener_, POLLIN, 0};
+      const int r = ::poll(&pfd, 1, timeout_ms);
+      if (r < 0 && errno != EINTR) why = errno;
+      if (r <= 0) continue;
       conn_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn_ >= 0 || errno != EINTR) break;
+      if (conn_ < 0 && errno != EINTR) why = errno;
     }
-    const int why = errno;
     ::close(listener_);  // one session
     listener_ = -1;
     if (conn_ < 0) {
-      std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(why));
+      if (why) std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(why));
       mode_ = Mode::Free;
       return false;
     }
@@ -391,6 +409,7 @@ class GdbStub : public Tool {
 
   int listener_;
   int port_;
+  std::optional<Clock::time_point> deadline_;
   int conn_ = -1;
   Mode mode_ = Mode::Waiting;
   gdb::Reader reader_;
@@ -409,7 +428,8 @@ class GdbStub : public Tool {
 
 }  // namespace
 
-std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error) {
+std::unique_ptr<Tool> make_gdb_stub(int port, std::optional<Clock::time_point> deadline,
+                                    std::string& error) {
   if (port < 1 || port > 65535) {
     error = "bad GDB port " + std::to_string(port) + " (1 to 65535)";
     return nullptr;
@@ -431,7 +451,7 @@ std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error) {
     ::close(fd);
     return nullptr;
   }
-  return std::make_unique<GdbStub>(fd, port);
+  return std::make_unique<GdbStub>(fd, port, deadline);
 }
 
 }  // namespace ridemu::detail

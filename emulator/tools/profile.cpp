@@ -140,18 +140,18 @@ class Profiler : public Tool {
     State& s = state(p);
     while (!s.frames.empty()) close_frame(s, s.total);
     FILE* out = s.out;
-    std::string name = path_;
+    std::string name = path_, why;
     if (!out) {
       name += "." + std::to_string(p.pid);
-      out = std::fopen(name.c_str(), "w");
+      out = open_output(name, why);
     }
     if (out) {
       write(p, s, out);
       if (std::fclose(out) != 0) out = nullptr;
     }
     if (!out) {
-      const std::string text =
-          "ridid-emu: cannot write the profile " + name + ": " + std::strerror(errno) + "\n";
+      if (why.empty()) why = std::strerror(errno);
+      const std::string text = "ridid-emu: cannot write the profile " + name + ": " + why + "\n";
       std::fputs(text.c_str(), stderr);
     }
     for (auto it = running_.begin(); it != running_.end(); ++it) {
@@ -314,9 +314,10 @@ class Profiler : public Tool {
 }  // namespace
 
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error) {
-  FILE* f = std::fopen(path.c_str(), "w");
+  std::string why;
+  FILE* f = open_output(path == "-" ? "./-" : path, why);  // "-" is a file here
   if (!f) {
-    error = "cannot write the profile " + path + ": " + std::strerror(errno);
+    error = "cannot write the profile " + path + ": " + why;
     return nullptr;
   }
   return std::make_unique<Profiler>(path, f);

@@ -1,8 +1,13 @@
 // The tools of a run, each told everything in the order they were added.
 #include "tools.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 
 namespace ridemu::detail {
 
@@ -10,6 +15,23 @@ std::string hex(uint32_t v) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "0x%08" PRIx32, v);
   return buf;
+}
+
+FILE* open_output(const std::string& path, std::string& error) {
+  if (path == "-") return stderr;
+  // Without O_NONBLOCK, opening a named pipe waits for its reader.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno == ENXIO ? "a named pipe that no one reads" : std::strerror(errno);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = ::fdopen(fd, "w");
+  if (!f) {
+    error = std::strerror(errno);
+    ::close(fd);
+  }
+  return f;
 }
 
 void Tools::add(std::unique_ptr<Tool> tool) { all_.push_back(std::move(tool)); }

@@ -8,6 +8,7 @@
 // reaches every tool by itself.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -100,6 +101,11 @@ class Symbols {
 // An address or register as the traces and profiles show it: "0x0040001c".
 std::string hex(uint32_t v);
 
+// Opens the host file `path` for a tool to write ("-": standard error)
+// without ever waiting: a named pipe that no one reads is refused. Null and
+// the reason in `error` when it cannot be had.
+FILE* open_output(const std::string& path, std::string& error);
+
 // The one line that reports a fault (faults.cpp): what, where accessed, the
 // instruction's address, function and source line, and its text:
 // "stack overflow: write at 0xbfeffffc (eip 0x00400093) in recurse+0x3 (pit.c:19): push ebp"
@@ -118,7 +124,10 @@ std::unique_ptr<Tool> make_recorder(Outcome& outcome);
 // when the file cannot be made.
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error);
 // Serves GDB's remote protocol on 127.0.0.1:port for the first program
-// (gdb_stub.cpp); nullptr and `error` when the port cannot be had.
-std::unique_ptr<Tool> make_gdb_stub(int port, std::string& error);
+// (gdb_stub.cpp), waiting for GDB until `deadline` (the run's time limit)
+// if there is one; nullptr and `error` when the port cannot be had.
+using Clock = std::chrono::steady_clock;
+std::unique_ptr<Tool> make_gdb_stub(int port, std::optional<Clock::time_point> deadline,
+                                    std::string& error);
 
 }  // namespace ridemu::detail

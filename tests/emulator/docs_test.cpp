@@ -126,17 +126,26 @@ std::string size(uint64_t n) {
 TEST(Docs, TheLimitsTableShowsTheEmulatorsLimits) {
   using namespace ridemu::detail;
   using std::to_string;
+  const std::string readme = source("emulator/README.md"), limits = part(readme, "| What | Limit |", "\n\n");
   std::map<std::string, std::string> table;
-  for (const auto& [what, limit] : rows(part(source("emulator/README.md"), "| What | Limit |", "\n\n"))) table[what] = limit;
+  for (const auto& [what, limit] : rows(limits)) table[what] = limit;
+  // Each row also says what a guest sees at the edge.
+  EXPECT_EQ(each(limits, R"(\n\| [^|\n]+ \| [^|\n]+ \| ([^|\n]+) \|)").size(), table.size());
+  // The options that change the budgets name their defaults.
+  EXPECT_NE(readme.find("| `--max-memory SIZE` | Guest memory that all processes of the run may map at once (" + size(kDefaultMaxMemory) + ")"), std::string::npos);
+  EXPECT_NE(readme.find("| `--max-disk SIZE` | Bytes the run may add to its root (" + size(kDefaultMaxDisk) + ")"), std::string::npos);
+  EXPECT_NE(readme.find("| `--max-processes N` | Processes the run may start (" + to_string(kDefaultMaxProcesses) + ")"), std::string::npos);
   EXPECT_EQ(table, (std::map<std::string, std::string>{
+      {"guest memory mapped at once (`--max-memory`)", size(kDefaultMaxMemory)},
+      {"bytes added to the root (`--max-disk`)", size(kDefaultMaxDisk)},
+      {"processes started (`--max-processes`)", to_string(kDefaultMaxProcesses)},
       {"image file", size(kMaxImageFile) + "; " + size(kMaxImageMemory) + " mapped"},
       {"argument strings and vector at start", size(kMaxArgBytes)},
       {"path", size(kMaxPath - 1) + "; " + to_string(kMaxLinks) + " symbolic links"},  // strings end in a NUL
       {"run request line", size(kMaxLine - 1)},
       {"spawn arguments", to_string(kMaxSpawnArgs) + " of " + size(kMaxArg - 1) + " each"},
       {"script file", size(kMaxScript)},
-      {"nesting", to_string(kMaxDepth) + " levels; " + to_string(kMaxProcesses) + " processes and " +
-                      to_string(kMaxScripts) + " scripts per run"},
+      {"nesting", to_string(kMaxDepth) + " levels; " + to_string(kMaxScripts) + " scripts per run"},
       {"descriptors", to_string(kMaxFds) + " per process"},
       {"pipe buffer", size(kPipeCapacity) + "; " + to_string(kMaxFifos) + " named pipes"},
       {"open streams", to_string(kMaxStreams)}}));

@@ -27,7 +27,16 @@ TEST(Loader, RefusesMalformedImages) {
       {[](auto& b) { b[4] = 2; }, "not a 32-bit ELF image"},
       {[](auto& b) { b[5] = 2; }, "not a little-endian ELF image"},
       {[](auto& b) { b[18] = 62; }, "not an i386 image"},
-      {[](auto& b) { b[16] = 3; }, "not an executable"},
+      {[](auto& b) { b[16] = 1; }, "not an executable"},
+      // What only a program for Linux has.
+      {[](auto& b) { b[16] = 3; }, "a Linux i386 program (it is position-independent), not a ridid image"},
+      {[](auto& b) { b[7] = 3; }, "a Linux i386 program (its ABI is GNU)"},
+      {[&](auto& b) { put32(b, ph(1, 0), 3); }, "a Linux i386 program (it names an interpreter)"},
+      {[&](auto& b) { put32(b, ph(1, 0), 2); }, "a Linux i386 program (it has a dynamic section)"},
+      {[&](auto& b) {  // the note: name size 4, 16 bytes of description, type 1, "GNU"
+         put32(b, ph(2, 0), 4), put32(b, ph(2, 4), b.size()), put32(b, ph(2, 16), 36);
+         for (uint32_t w : {4u, 16u, 1u, 0x554E47u, 0u, 2u, 6u, 32u, 0u}) b.append(reinterpret_cast<const char*>(&w), 4);
+       }, "a Linux i386 program (it has a GNU ABI note)"},
       {[&](auto& b) { put32(b, 20, 7); }, "unsupported ELF version"},
       {[](auto& b) { b[42] = 40; }, "bad program header size"},
       {[](auto& b) { b[44] = b[45] = 0; }, "no program headers"},
@@ -41,8 +50,6 @@ TEST(Loader, RefusesMalformedImages) {
       {[&](auto& b) { put32(b, ph(2, 8), 0xBFEFF800u), put32(b, ph(2, 16), 0), put32(b, ph(2, 20), 0x800); }, "stack"},
       {[&](auto& b) { put32(b, 24, le32(ph(2, 8))); }, "entry point"},
       {[&](auto& b) { put32(b, 24, 0x10000000); }, "entry point"},
-      {[&](auto& b) { put32(b, ph(1, 0), 3); }, "interpreter"},
-      {[&](auto& b) { put32(b, ph(1, 0), 2); }, "dynamic"},
       {[&](auto& b) { for (int i = 0; i < 3; ++i) put32(b, ph(i, 0), 6); }, "no loadable segment"},
   };
   TempDir dir;

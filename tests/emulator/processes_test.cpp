@@ -1,5 +1,6 @@
 // Tests of processes and the limits of a run: the budget and the time limit,
-// nested run requests, scripts and spawns, pipes that never run empty.
+// nested run requests, scripts and spawns, pipes that never run empty, and
+// the run's budgets of memory, disk and processes at their edges.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -125,6 +126,59 @@ TEST(Spawn, ArgumentsPastTheirLimitsAreTooLongNotBadPointers) {
   EXPECT_EQ(results(o, 131), (Ints{-36}));
   spit(root / "t.kav", slurp(image("trap")));  // at most 1024 arguments; vectors of null pointers
   EXPECT_EQ(results(traps({{131, kStrings, kBuf, 1025}, {131, kStrings, kBuf, 1024}}, quiet(root.path)), 131), (Ints{-7, 2}));
+}
+
+// The guest memory ops.elf maps: its segments and its stack.
+uint64_t memory_of_ops() {
+  uint64_t total = 1u << 20;
+  for (const auto& ph : ElfImage(image("ops")).phdrs)
+    if (ph.p_type == PT_LOAD) total += ((ph.p_vaddr + ph.p_memsz + 4095) & ~4095u) - (ph.p_vaddr & ~4095u);
+  return total;
+}
+
+TEST(Budgets, EachBudgetHoldsAtItsEdge) {
+  ProgramRoot root;
+  const TempDir& dir = root.dir;
+  struct Case {
+    const char* what;
+    std::function<void(ridemu::Config&)> set;
+    Args ops;
+    int pid;  // the process whose results of these services are these
+    std::map<uint32_t, std::vector<int32_t>> results;
+  };
+  const int32_t block = 4096;  // ops.elf appends this much a time; a new file counts as much
+  const std::vector<Case> cases = {
+      // A program that spawns itself, until the third process cannot start.
+      {"memory", [](auto& c) { c.max_memory = 3 * memory_of_ops(); }, {"S", "/bin/ops.dura"}, 3, {{131, {-12}}}},
+      {"processes", [](auto& c) { c.max_processes = 3; }, {"S", "/bin/ops.dura"}, 3, {{131, {-11}}}},
+      // Appends until the disk is full: the new file's block and three more.
+      {"disk", [](auto& c) { c.max_disk = 4 * block; }, {"Y", "/big", "w", "/x", "y"}, 1,
+       {{1, {block, block, block, -28}}, {21, {-28}}}},
+      // A write that does not all fit takes what does, then nothing fits;
+      // a removed file gives its room back.
+      {"disk at the edge", [](auto& c) { c.max_disk = 2 * block + 100; },
+       {"w", "/a", std::string(4000, 'a'), "a", "/a", std::string(300, 'b'), "a", "/a", "c", "w", "/b", "x",
+        "u", "/a", "w", "/b", "x"},
+       1, {{1, {196, -28}}, {21, {4000, -28, 1}}}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    for (const char* name : {"big", "a", "b", "x"}) fs::remove(dir / name);
+    auto config = quiet(dir.path);
+    k.set(config);
+    const auto o = ops(k.ops, config);
+    std::map<uint32_t, std::vector<int32_t>> got;
+    for (const auto& t : o.trace)
+      if (t.pid == k.pid && k.results.count(t.nr)) got[t.nr].push_back(t.result);
+    EXPECT_EQ(got, k.results);
+    EXPECT_EQ(o.kind, ridemu::Outcome::Exited);
+  }
+  // An image that does not fit the memory budget is refused.
+  auto config = quiet(dir.path);
+  config.max_memory = memory_of_ops() - 4096;
+  const auto o = ridemu::run(image("ops"), {"ops"}, config);
+  EXPECT_EQ(o.status, ridemu::kStatusRefused);
+  EXPECT_NE(o.message.find("--max-memory"), std::string::npos) << o.message;
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
  * dup(1) and dup2(1, 9); t: usleep(200000); n: the three fd_set services;
  * K: the console packet FF 1 2 3; B: bad pointers and counts, then "alive";
  * E: strings at the edge of the mappings and past 4095 bytes; N: unknown
- * services 0 and 77; T P: open P to read, truncated. */
+ * services 0 and 77; T P: open P to read, truncated; y T: print T and a
+ * newline until a write fails; Y P: append 4096 bytes at a time to P until
+ * a write fails. */
 typedef unsigned u32;
 
 /* The only zero-filled object, so it ends the writable mapping (for E). */
@@ -145,6 +147,15 @@ void start(int argc, char** argv) {
         break;
       }
       case 'N': sys(0, 0, 0, 0); sys(77, 0, 0, 0); break;
+      case 'y':
+        t = ARG;
+        while (sys(1, 1, P(t), len(t)) >= 0 && sys(1, 1, P("\n"), 1) >= 0) {}
+        break;
+      case 'Y':
+        if ((fd = sys(4, P(ARG), 0x441, 0)) < 0) break;
+        while (sys(1, fd, P(buf), 4096) > 0) {}
+        sys(5, fd, 0, 0);
+        break;
       case 'e':
         p = ARG;
         for (n = 0; p && *p >= '0' && *p <= '9'; ++p) n = n * 10 + (*p - '0');
