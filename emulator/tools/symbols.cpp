@@ -1,18 +1,40 @@
 // Symbols and source lines of an image: functions from its symbol table
 // (libelf's gelf_*), and, when it was built with -g, file and line from its
-// DWARF line table (libdw).
+// DWARF line table (libdw). Names come from the image, so they are kept with
+// every byte outside printable ASCII (and the backslash) escaped as \xNN: a
+// name cannot end a fault line early or drive the terminal.
 #include <elfutils/libdw.h>
 #include <gelf.h>
 #include <libelf.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string_view>
 
 #include "../engine/engine.h"
 #include "tools.h"
 
 namespace ridemu::detail {
+
+namespace {
+
+std::string printable(const char* name) {
+  std::string out;
+  for (const unsigned char c : std::string_view(name)) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char code[5];
+      std::snprintf(code, sizeof code, "\\x%02x", c);
+      out += code;
+    }
+  }
+  return out;
+}
+
+}  // namespace
 
 struct Symbols::Lines {
   std::vector<char> bytes;  // libelf and libdw read the image from here
@@ -66,7 +88,7 @@ Symbols::Symbols(const Image& image) {
       uint32_t size = static_cast<uint32_t>(sym.st_size);
       if (!size && sym.st_value >= in->sh_addr && sym.st_value - in->sh_addr < in->sh_size)
         size = static_cast<uint32_t>(in->sh_addr + in->sh_size - sym.st_value);
-      found.push_back({{static_cast<uint32_t>(sym.st_value), size, label}, rank});
+      found.push_back({{static_cast<uint32_t>(sym.st_value), size, printable(label)}, rank});
     }
   }
   std::stable_sort(found.begin(), found.end(), [](const Candidate& x, const Candidate& y) {
@@ -119,7 +141,7 @@ Symbols::Place Symbols::at(uint32_t addr) const {
         int line = 0;
         const char* file = dwarf_linesrc(l, nullptr, nullptr);
         if (dwarf_lineno(l, &line) == 0 && file) {
-          p.file = file;
+          p.file = printable(file);
           p.line = line;
         }
       }

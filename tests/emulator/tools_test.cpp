@@ -2,6 +2,7 @@
 // lines, the JSON trace and strace's lines. (The debugger: gdb_packet_test.cpp
 // and gdb_session.sh; the profiler: profile_test.sh.)
 #include <algorithm>
+#include <cstring>
 #include <sstream>
 
 #include "emulator_test.h"
@@ -26,6 +27,45 @@ TEST(Faults, LinesNameTheFunctionSourceLineAndInstruction) {
     EXPECT_EQ(m.rfind(head, 0), 0u) << m;
     EXPECT_NE(m.find(place), std::string::npos) << m;
     EXPECT_EQ(m.size() - m.rfind(insn), insn.size()) << m;
+  }
+}
+
+// What an image says of itself is read within the file and printed with its
+// control bytes escaped: a name cannot forge a second line or drive the
+// terminal, and a table that is not in the file names nothing.
+TEST(Faults, NamesFromTheImageAreReadWithinItAndEscaped) {
+  const ElfImage elf(image("tools"));
+  const auto field = [&](const char* section, size_t word) {
+    return size_t(elf.eh.e_shoff) + size_t(elf.section(section) - elf.shdrs.data()) * sizeof(Elf32_Shdr) + 4 * word;
+  };
+  const auto put32 = [](std::string& b, size_t at, uint32_t v) { std::memcpy(&b[at], &v, 4); };
+  // Every `from` from `at` on becomes `to`, as long.
+  const auto rename = [&](std::string& b, const std::string& from, const std::string& to, size_t at = 0) {
+    for (; (at = b.find(from, at)) != std::string::npos; at += to.size()) b.replace(at, from.size(), to);
+  };
+  struct Case { const char* what; std::function<void(std::string&)> change; std::string shows, never; };
+  const std::vector<Case> cases = {
+      {"a name with a newline and escapes", [&](auto& b) { rename(b, std::string("\0crash\0", 7), std::string("\0\n\x1b[2J\0", 7), elf.section(".strtab")->sh_offset); },
+       " in \\x0a\\x1b[2J+0x", "\n"},
+      {"a file name with an escape", [&](auto& b) { rename(b, std::string("tools.c\0", 8), std::string("to\x1bls\\c\0", 8)); },
+       "(to\\x1bls\\x5cc:", "\x1b"},
+      {"the symbol table without bytes", [&](auto& b) { put32(b, field(".symtab", 1), SHT_NOBITS); }, "(tools.c:", " in "},
+      {"the symbol table past the end", [&](auto& b) { put32(b, field(".symtab", 4), elf.bytes.size() - 16); }, "(tools.c:", " in "},
+      {"the string table past the end", [&](auto& b) { put32(b, field(".strtab", 5), 0xFFFFFF00u); }, "(tools.c:", " in "},
+      {"the string table without bytes", [&](auto& b) { put32(b, field(".strtab", 1), SHT_NOBITS); }, "(tools.c:", " in "},
+      {"the line table past the end", [&](auto& b) { put32(b, field(".debug_line", 4), elf.bytes.size() + 64); }, " in crash+0x", "tools.c"},
+  };
+  TempDir dir;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.what);
+    std::string bytes = elf.bytes;
+    k.change(bytes);
+    spit(dir / "hostile.elf", bytes);
+    const std::string m = ridemu::run(dir / "hostile.elf", {"tools", "crash"}, quiet()).message;
+    EXPECT_EQ(m.rfind("unmapped write at 0x00000000 (eip 0x", 0), 0u) << m;
+    EXPECT_NE(m.find(k.shows), std::string::npos) << m;
+    EXPECT_EQ(m.find(k.never), std::string::npos) << m;
+    EXPECT_EQ(m.size() - m.rfind(": mov dword ptr [eax], 0x2a"), 27u) << m;
   }
 }
 
