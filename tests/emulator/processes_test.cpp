@@ -154,12 +154,13 @@ TEST(Budgets, EachBudgetHoldsAtItsEdge) {
       // Appends until the disk is full: the new file's block and three more.
       {"disk", [](auto& c) { c.max_disk = 4 * block; }, {"Y", "/big", "w", "/x", "y"}, 1,
        {{1, {block, block, block, -28}}, {21, {-28}}}},
-      // A write that does not all fit takes what does, then nothing fits;
-      // a removed file gives its room back.
+      // A write that does not all fit takes what does, then nothing fits
+      // but a write over bytes the file has; a removed file gives its room
+      // back.
       {"disk at the edge", [](auto& c) { c.max_disk = 2 * block + 100; },
-       {"w", "/a", std::string(4000, 'a'), "a", "/a", std::string(300, 'b'), "a", "/a", "c", "w", "/b", "x",
-        "u", "/a", "w", "/b", "x"},
-       1, {{1, {196, -28}}, {21, {4000, -28, 1}}}},
+       {"w", "/a", std::string(4000, 'a'), "a", "/a", std::string(300, 'b'), "a", "/a", "c", "o", "/a", "z",
+        "w", "/b", "x", "u", "/a", "w", "/b", "x"},
+       1, {{1, {196, -28, 1}}, {21, {4000, -28, 1}}}},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);

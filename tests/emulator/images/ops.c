@@ -2,7 +2,7 @@
  * a letter and its operands. Every trap's result is in the trace; the exit
  * status is the number of traps that failed, unless "e N" exits with N.
  * c P: print file P (one read of 4096); w P T: writefile; a P T: append T to
- * P; l P: seek to the end, then to 2, print 3 bytes; d/m/u/x/f P: chdir,
+ * P; o P T: write T over the start of P; l P: seek to the end, then to 2, print 3 bytes; d/m/u/x/f P: chdir,
  * mkdir, unlink, rmdir, mkfifo; p: print the working directory; r L: run
  * request; s P: spawn P alone, S P: spawn P with this vector, then waitpid;
  * k: getkey; i: print what stdin gives; P: a pipe passing "pipe!"; F P: the
@@ -54,9 +54,9 @@ void start(int argc, char** argv) {
         sys(5, fd, 0, 0);
         break;
       case 'w': p = ARG, t = ARG; sys(21, P(p), P(t), len(t)); break;
-      case 'a':
+      case 'a': case 'o':  /* appended, or written over P's first bytes */
         p = ARG, t = ARG;
-        if ((fd = sys(4, P(p), 0x441, 0x441)) < 0) break;
+        if ((fd = sys(4, P(p), op[0] == 'a' ? 0x441 : 1, 0x441)) < 0) break;
         sys(1, fd, P(t), len(t));
         sys(5, fd, 0, 0);
         break;
