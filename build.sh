@@ -12,7 +12,7 @@ build=${BUILD_DIR:-build}
 
 packages=(cmake ninja-build clang lld libclang-rt-14-dev libunicorn-dev libcapstone-dev libdw-dev
           nlohmann-json3-dev zlib1g-dev liblzma-dev libbz2-dev g++ g++-multilib
-          googletest libgtest-dev binutils gdb valgrind)
+          googletest libgtest-dev binutils gdb valgrind lcov)
 
 # True when this host's kernel runs i386 Linux programs (some refuse them:
 # "Exec format error"). Where it does not, qemu-user runs the build's i386

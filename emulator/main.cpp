@@ -33,6 +33,8 @@ const char kUsage[] =
     "  --count               print 'instructions: N' on standard error at exit\n"
     "  --profile FILE        instructions per function and line, and calls, in\n"
     "                        callgrind's format to FILE (a child: FILE.<pid>)\n"
+    "  --coverage FILE       the source lines and functions that ran, as an lcov\n"
+    "                        tracefile (children included) for genhtml\n"
     "  --max-instructions N  end the guest (a fault) after N instructions\n"
     "  --time-limit SECONDS  end the guest (a fault) after this much real time,\n"
     "                        waits included\n"
@@ -277,7 +279,7 @@ int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
   enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion,
-         kGdb, kProfile, kMaxMemory, kMaxDisk, kMaxProcesses };
+         kGdb, kProfile, kMaxMemory, kMaxDisk, kMaxProcesses, kCoverage };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scratch-root", no_argument, nullptr, kScratch},
@@ -294,6 +296,7 @@ int main(int argc, char** argv) {
       {"max-memory", required_argument, nullptr, kMaxMemory},
       {"max-disk", required_argument, nullptr, kMaxDisk},
       {"max-processes", required_argument, nullptr, kMaxProcesses},
+      {"coverage", required_argument, nullptr, kCoverage},
       {nullptr, 0, nullptr, 0},
   };
   ridemu::Config config;
@@ -358,6 +361,9 @@ int main(int argc, char** argv) {
         config.max_processes = static_cast<int>(n);
         break;
       }
+      case kCoverage:
+        config.coverage_file = optarg;
+        break;
       case kGdb: {
         uint64_t port = 0;
         if (!parse_count(optarg, port) || port > 65535)

@@ -73,6 +73,9 @@ struct Config {
   // Write a profile in callgrind's format to this file ("": none); a child
   // process writes FILE.<pid>.
   std::string profile_file;
+  // Write the lines and functions the guest ran (all its processes) as an
+  // lcov tracefile to this file ("": none).
+  std::string coverage_file;
   // Serve GDB's remote protocol on 127.0.0.1:gdb_port (0: no debugger) and
   // wait for it before the first instruction.
   int gdb_port = 0;

@@ -97,6 +97,11 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     if (!profiler) return;
     tools.add(std::move(profiler));
   }
+  if (!cfg.coverage_file.empty()) {
+    auto coverage = make_coverage(cfg.coverage_file, setup_error_);
+    if (!coverage) return;
+    tools.add(std::move(coverage));
+  }
   if (cfg.gdb_port) {
     auto stub = make_gdb_stub(
         cfg.gdb_port, cfg.time_limit_ms ? std::optional(deadline_) : std::nullopt, setup_error_);

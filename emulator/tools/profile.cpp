@@ -3,9 +3,8 @@
 // callgrind's file format. The first process writes FILE, every child
 // FILE.<pid>.
 //
-// While the guest runs only blocks are counted: executions per translated
-// block (a small direct-mapped cache in front of a hash map), and a shadow
-// call stack fed by the blocks that end in a call or a return. The block's
+// While the guest runs only blocks are counted (block_counts.h), and a
+// shadow call stack is fed by the blocks that end in a call or a return. The
 // instructions are given to functions and lines once, when the process ends.
 //
 // The shadow stack: a block ending in a call pushes its return address; the
@@ -15,26 +14,20 @@
 // process ends are closed there. A call to the very next instruction (the
 // way position-independent code finds its own address) is no call.
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <map>
+#include <memory>
 #include <tuple>
 #include <unordered_map>
 
 #include "../engine/engine.h"
+#include "block_counts.h"
 #include "tools.h"
 
 namespace ridemu::detail {
 namespace {
 
-constexpr size_t kCacheSlots = 1u << 12;
 constexpr size_t kMaxFrames = 1u << 20;  // a deeper stack stops recording calls
 constexpr size_t kReturnSearch = 8;      // frames a return may skip
-
-struct Entry {  // one translated block
-  std::vector<uint32_t> insns;
-  uint64_t count = 0;
-};
 
 struct Frame {
   uint32_t ret, site, callee;  // callee 0 until the callee's first block ran
@@ -47,17 +40,9 @@ struct Edge {
 
 struct State {
   int pid = 0;
-  FILE* out = nullptr;  // the first process's file, opened at setup
-  uint64_t total = 0;   // instructions run so far
-  std::unordered_map<uint64_t, Entry> blocks;  // by (addr << 32 | size)
-  struct Slot {
-    uint64_t serial = 0;  // of the block's decoding (never 0)
-    Entry* entry = nullptr;
-  };
-  std::vector<Slot> cache = std::vector<Slot>(kCacheSlots);
-  // Per instruction: blocks whose code changed under them, and the
-  // instructions of a block a fault cut short (negative).
-  std::unordered_map<uint32_t, int64_t> extra;
+  std::unique_ptr<Report> out;  // the first process's file, made at setup
+  uint64_t total = 0;  // instructions run so far
+  BlockCounts counts;
   std::vector<Frame> frames;
   std::unordered_map<uint64_t, Edge> edges;  // by (site << 32 | callee)
   bool callee_next = false;  // the last block ended in a call
@@ -83,29 +68,21 @@ struct Function {
 
 class Profiler : public Tool {
  public:
-  Profiler(std::string path, FILE* first) : path_(std::move(path)), first_(first) {}
-  ~Profiler() override {
-    // No process started (the image was refused): no profile either.
-    if (first_) {
-      std::fclose(first_);
-      std::remove(path_.c_str());
-    }
-  }
+  Profiler(std::string path, std::unique_ptr<Report> first)
+      : path_(std::move(path)), first_(std::move(first)) {}
 
   bool wants_blocks() const override { return true; }
 
   void started(const ProcessView& p) override {
     auto s = std::make_unique<State>();
     s->pid = p.pid;
-    s->out = first_;
-    first_ = nullptr;
+    s->out = std::move(first_);
     running_.push_back(std::move(s));
   }
 
   void block(const ProcessView& p, const Block& b) override {
     State& s = state(p);
-    Entry& e = entry(s, b);
-    ++e.count;
+    s.counts.ran(b);
     const uint64_t before = s.total;
     s.total += b.insns.size();
     if (s.callee_next) {
@@ -127,7 +104,7 @@ class Profiler : public Tool {
 
   void block_cut(const ProcessView& p, const Block& b, uint32_t ran) override {
     State& s = state(p);
-    for (size_t i = ran; i < b.insns.size(); ++i) --s.extra[b.insns[i]];
+    s.counts.cut(b, ran);
     s.total -= b.insns.size() - ran;
     // This block's call did not happen.
     if (s.callee_next) {
@@ -139,21 +116,9 @@ class Profiler : public Tool {
   void ended(const ProcessView& p, int, const Fault*, const std::string&) override {
     State& s = state(p);
     while (!s.frames.empty()) close_frame(s, s.total);
-    FILE* out = s.out;
-    std::string name = path_, why;
-    if (!out) {
-      name += "." + std::to_string(p.pid);
-      out = open_output(name, why);
-    }
-    if (out) {
-      write(p, s, out);
-      if (std::fclose(out) != 0) out = nullptr;
-    }
-    if (!out) {
-      if (why.empty()) why = std::strerror(errno);
-      const std::string text = "ridid-emu: cannot write the profile " + name + ": " + why + "\n";
-      std::fputs(text.c_str(), stderr);
-    }
+    std::unique_ptr<Report> out = std::move(s.out);
+    if (!out) out = std::make_unique<Report>(path_ + "." + std::to_string(p.pid), "profile");
+    out->write([&](FILE* f) { write(p, s, f); });
     for (auto it = running_.begin(); it != running_.end(); ++it) {
       if (it->get() == &s) {
         running_.erase(it);
@@ -169,20 +134,6 @@ class Profiler : public Tool {
     for (auto& s : running_)
       if (s->pid == p.pid) return *s;
     return top;
-  }
-
-  static Entry& entry(State& s, const Block& b) {
-    State::Slot& slot = s.cache[b.serial & (kCacheSlots - 1)];
-    if (slot.serial == b.serial) return *slot.entry;
-    Entry& e = s.blocks[(uint64_t(b.addr) << 32) | b.size];
-    if (e.insns != b.insns) {
-      // New, or code rewritten at the same place: what ran before stays.
-      for (uint32_t a : e.insns) s.extra[a] += static_cast<int64_t>(e.count);
-      e.insns = b.insns;
-      e.count = 0;
-    }
-    slot = State::Slot{b.serial, &e};
-    return e;
   }
 
   static void close_frame(State& s, uint64_t now) {
@@ -204,10 +155,7 @@ class Profiler : public Tool {
   }
 
   void write(const ProcessView& p, const State& s, FILE* out) {
-    // Instructions executed at each address.
-    std::unordered_map<uint32_t, int64_t> cost(s.extra.begin(), s.extra.end());
-    for (const auto& [key, e] : s.blocks)
-      for (uint32_t a : e.insns) cost[a] += static_cast<int64_t>(e.count);
+    const std::unordered_map<uint32_t, int64_t> cost = s.counts.per_instruction();
 
     const Symbols& symbols = p.symbols();
     std::map<uint64_t, Function> functions;  // by start address (segments after 1 << 32)
@@ -307,20 +255,19 @@ class Profiler : public Tool {
   }
 
   std::string path_;
-  FILE* first_;  // for the first process to start
+  std::unique_ptr<Report> first_;  // for the first process to start
   std::vector<std::unique_ptr<State>> running_;  // the innermost last
 };
 
 }  // namespace
 
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error) {
-  std::string why;
-  FILE* f = open_output(path == "-" ? "./-" : path, why);  // "-" is a file here
-  if (!f) {
-    error = "cannot write the profile " + path + ": " + why;
+  auto first = std::make_unique<Report>(path, "profile");
+  if (!first->error().empty()) {
+    error = first->error();
     return nullptr;
   }
-  return std::make_unique<Profiler>(path, f);
+  return std::make_unique<Profiler>(path, std::move(first));
 }
 
 }  // namespace ridemu::detail

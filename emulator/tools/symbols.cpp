@@ -151,6 +151,31 @@ Symbols::Place Symbols::at(uint32_t addr) const {
   return p;
 }
 
+std::vector<Symbols::LineRange> Symbols::line_ranges() const {
+  std::vector<LineRange> ranges;
+  if (!lines_) return ranges;
+  for (Dwarf_Die& unit : lines_->units) {
+    Dwarf_Lines* table = nullptr;
+    size_t n = 0;
+    if (dwarf_getsrclines(&unit, &table, &n) != 0) continue;
+    for (size_t i = 0; i + 1 < n; ++i) {
+      Dwarf_Line* row = dwarf_onesrcline(table, i);
+      Dwarf_Line* next = dwarf_onesrcline(table, i + 1);
+      Dwarf_Addr begin = 0, end = 0;
+      bool last = false;
+      int line = 0;
+      const char* file = dwarf_linesrc(row, nullptr, nullptr);
+      if (!file || dwarf_lineendsequence(row, &last) != 0 || last ||
+          dwarf_lineno(row, &line) != 0 || line <= 0 || dwarf_lineaddr(row, &begin) != 0 ||
+          dwarf_lineaddr(next, &end) != 0 || end <= begin)
+        continue;
+      ranges.push_back(
+          {static_cast<uint32_t>(begin), static_cast<uint32_t>(end), printable(file), line});
+    }
+  }
+  return ranges;
+}
+
 const Symbols& ProcessView::symbols() const {
   if (!*symbol_cache) *symbol_cache = std::make_shared<const Symbols>(image);
   return **symbol_cache;

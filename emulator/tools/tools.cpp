@@ -1,4 +1,5 @@
-// The tools of a run, each told everything in the order they were added.
+// The tools of a run, each told everything in the order they were added,
+// and what the tools share: addresses as text, report files.
 #include "tools.h"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace ridemu::detail {
 
@@ -32,6 +34,27 @@ FILE* open_output(const std::string& path, std::string& error) {
     ::close(fd);
   }
   return f;
+}
+
+Report::Report(std::string path, const std::string& what) : path_(std::move(path)), what_(what) {
+  std::string why;
+  file_ = open_output(path_ == "-" ? "./-" : path_, why);  // "-" is a file here
+  if (!file_) error_ = "cannot write the " + what_ + " " + path_ + ": " + why;
+}
+
+Report::~Report() {
+  if (!file_) return;
+  std::fclose(file_);
+  std::remove(path_ == "-" ? "./-" : path_.c_str());
+}
+
+void Report::write(const std::function<void(FILE*)>& body) {
+  if (FILE* f = std::exchange(file_, nullptr)) {
+    body(f);
+    if (std::fclose(f) == 0) return;
+    error_ = "cannot write the " + what_ + " " + path_ + ": " + std::strerror(errno);
+  }
+  if (!error_.empty()) std::fputs(("ridid-emu: " + error_ + "\n").c_str(), stderr);
 }
 
 void Tools::add(std::unique_ptr<Tool> tool) { all_.push_back(std::move(tool)); }

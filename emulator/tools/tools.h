@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -87,12 +88,22 @@ class Symbols {
   // Just the function, without looking up a line (cheap).
   const std::string* function(uint32_t addr, uint32_t* start = nullptr) const;
   bool has_lines() const;
-
- private:
+  // The code symbols, one per address, sorted by address.
   struct Symbol {
     uint32_t addr, size;
     std::string name;
   };
+  const std::vector<Symbol>& symbols() const { return symbols_; }
+  // The code of each source line as the line table gives it: [begin, end),
+  // its file and line (none without line information).
+  struct LineRange {
+    uint32_t begin, end;
+    std::string file;
+    int line;
+  };
+  std::vector<LineRange> line_ranges() const;
+
+ private:
   std::vector<Symbol> symbols_;  // sorted by address
   struct Lines;
   std::unique_ptr<Lines> lines_;
@@ -105,6 +116,28 @@ std::string hex(uint32_t v);
 // without ever waiting: a named pipe that no one reads is refused. Null and
 // the reason in `error` when it cannot be had.
 FILE* open_output(const std::string& path, std::string& error);
+
+// A file a tool writes when a process ends (the profile, the coverage). It is
+// made at once, before the guest starts, so that a path that cannot be
+// written stops the run there; a report never written is removed again (no
+// process started).
+class Report {
+ public:
+  // `what` names it in messages: "cannot write the profile PATH: reason".
+  Report(std::string path, const std::string& what);
+  ~Report();
+  Report(const Report&) = delete;
+  Report& operator=(const Report&) = delete;
+  // Why the file could not be made ("" when it was).
+  const std::string& error() const { return error_; }
+  // Writes the report with `body` and closes it; a file that could not be
+  // made or written is one line on standard error. Once only.
+  void write(const std::function<void(FILE*)>& body);
+
+ private:
+  std::string path_, what_, error_;
+  FILE* file_;
+};
 
 // The one line that reports a fault (faults.cpp): what, where accessed, the
 // instruction's address, function and source line, and its text:
@@ -123,6 +156,9 @@ std::unique_ptr<Tool> make_recorder(Outcome& outcome);
 // to `path` (a child process: path.<pid>) (profile.cpp). Null and `error`
 // when the file cannot be made.
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error);
+// Line coverage of every process of the run, as an lcov tracefile at `path`
+// (coverage.cpp). Null and `error` when the file cannot be made.
+std::unique_ptr<Tool> make_coverage(const std::string& path, std::string& error);
 // Serves GDB's remote protocol on 127.0.0.1:port for the first program
 // (gdb_stub.cpp), waiting for GDB until `deadline` (the run's time limit)
 // if there is one; nullptr and `error` when the port cannot be had.
