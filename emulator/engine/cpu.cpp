@@ -25,7 +25,6 @@
 namespace ridemu::detail {
 namespace {
 
-constexpr size_t kSlots = 1u << 12;
 
 std::string uc_reason(uc_err e) { return uc_strerror(e); }
 
@@ -189,10 +188,7 @@ void Cpu::run(uint64_t timeout_us) {
     timed_out_ = true;
 }
 
-const Block& Cpu::block(uint32_t addr, uint32_t size) {
-  Slot& s = slots_[(addr ^ (addr >> 12)) & (kSlots - 1)];
-  if (s.decoded && s.addr == addr && s.size == size && s.decoded->bytes.empty())
-    return s.decoded->block;
+const Cpu::Slot& Cpu::decode(Slot& s, uint32_t addr, uint32_t size) {
   std::vector<uint8_t> bytes(size);
   must(uc_mem_read(uc_, addr, bytes.data(), size), "read a block it runs");
   auto& d = blocks_[(uint64_t(addr) << 32) | size];
@@ -207,8 +203,8 @@ const Block& Cpu::block(uint32_t addr, uint32_t size) {
     const Region* r = mem.find(addr);
     if (!r || (r->prot & UC_PROT_WRITE)) d->bytes = std::move(bytes);
   }
-  s = Slot{addr, size, d.get()};
-  return d->block;
+  s = Slot{addr, size, static_cast<uint32_t>(d->block.insns.size()), d->bytes.empty(), &d->block};
+  return s;
 }
 
 bool Cpu::insn_at(uint32_t addr, Insn& out) {

@@ -151,22 +151,21 @@ struct Cpu::Hooks {
 
   static void block(uc_engine*, uint64_t addr, uint32_t size, void* user) {
     Cpu& c = of(user);
-    const Block& b = c.block(static_cast<uint32_t>(addr), size);
-    c.current_ = &b;
+    const Slot& s = c.slot(static_cast<uint32_t>(addr), size);
+    c.current_ = s.block;
     if (Counter* k = c.options_.counter) {
-      const uint64_t n = b.insns.size();
-      if (k->max && k->count + n > k->max) {
-        // The budget ends inside this block: it is not run at all, and the
-        // fault names the first instruction past the budget.
-        const uint32_t at = b.insns[k->max - k->count];
-        k->count = k->max + 1;
-        c.current_ = nullptr;
-        c.fail(limit_fault(*k, at));
-        return;
-      }
-      k->count += n;
+      if (k->max && k->count + s.insns > k->max) return over_budget(c, *k, *s.block);
+      k->count += s.insns;
     }
-    if (c.options_.blocks) c.events_->block(c, b);
+    if (c.options_.blocks) c.events_->block(c, *s.block);
+  }
+  // The budget ends inside this block: it is not run at all, and the fault
+  // names the first instruction past the budget.
+  [[gnu::cold, gnu::noinline]] static void over_budget(Cpu& c, Counter& k, const Block& b) {
+    const uint32_t at = b.insns[k.max - k.count];
+    k.count = k.max + 1;
+    c.current_ = nullptr;
+    c.fail(limit_fault(k, at));
   }
 
   static void code(uc_engine*, uint64_t addr, uint32_t, void* user) {

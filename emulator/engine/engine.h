@@ -186,8 +186,6 @@ class Cpu {
   // The general registers, in the order of registers.h.
   std::array<uint32_t, 8> regs() const;
   uc_engine* engine() const { return uc_; }
-  // The block (as decoded) that starts at `addr` and spans `size` bytes.
-  const Block& block(uint32_t addr, uint32_t size);
   // The instruction at `addr`, with the registers as they are now.
   bool insn_at(uint32_t addr, Insn& out);
 
@@ -218,9 +216,19 @@ class Cpu {
   uint64_t decoded_ = 0;  // blocks decoded so far
   struct Slot {
     uint32_t addr = 0, size = 0;
-    Decoded* decoded = nullptr;
+    uint32_t insns = 0;   // instructions in the block
+    bool fixed = false;   // in memory the guest cannot write: never checked again
+    const Block* block = nullptr;
   };
+  static constexpr uint32_t kSlots = 1u << 12;
   std::vector<Slot> slots_;
+  // The block's slot: found at once, or filled by decoding the block (again
+  // when its code may have changed). Called for every block run.
+  const Slot& slot(uint32_t addr, uint32_t size) {
+    Slot& s = slots_[(addr ^ (addr >> 12)) & (kSlots - 1)];
+    return s.fixed && s.addr == addr && s.size == size ? s : decode(s, addr, size);
+  }
+  const Slot& decode(Slot& s, uint32_t addr, uint32_t size);
 };
 
 }  // namespace ridemu::detail

@@ -158,11 +158,11 @@ TEST(Faults, EachFaultEndsTheGuestWithOneLine) {
 
 TEST(Faults, CodeWrittenIntoAWritableExecutablePageIsTheCodeThatRuns) {
   // rewrite.elf exits with a mask of its checks that ran old code; without
-  // an argument it runs exactly 2806 instructions. With one, a store changes
+  // an argument it runs exactly 2906 instructions. With one, a store changes
   // the next instruction of its own block, which the processor then runs
   // again from that store, so the count is not checked.
   const std::vector<std::tuple<Args, bool, uint64_t>> cases = {  // argv, --count, instructions
-      {{"rewrite"}, false, 0}, {{"rewrite"}, true, 2806},
+      {{"rewrite"}, false, 0}, {{"rewrite"}, true, 2906},
       {{"rewrite", "next"}, false, 0}, {{"rewrite", "next"}, true, 0}};
   for (const auto& [argv, count, instructions] : cases) {
     SCOPED_TRACE(std::to_string(argv.size()) + (count ? " counted" : ""));

@@ -3,11 +3,11 @@
  * last written must be what runs. Exits with a mask of the checks that ran
  * old code (0: none did):
  *  1: slot after a copy of "mov $7, %eax; ret" (2 instructions) returns 7;
- *  2: slot after a copy of "xor %eax, %eax; inc %eax; inc %eax; ret" (4)
- *     returns 2;
+ *  2: slot after a copy of "xor %eax, %eax; inc %eax; inc %eax; nop; ret"
+ *     (5 instructions in the same 6 bytes) returns 2;
  *  4 (only with an argument): a store into the very next instruction, in
  *     the same block, changes what it loads.
- * Without an argument it runs exactly 2806 instructions: 2, then 28 for
+ * Without an argument it runs exactly 2906 instructions: 2, then 29 for
  * each of the 100 rounds, then 4. The page (see rewrite.ld) is the only
  * one, so the code runs from the page it writes. */
   .section .text._start,"awx"
@@ -42,7 +42,7 @@ two:
   movl $7, %eax; ret
   .balign 8
 four:
-  xorl %eax, %eax; incl %eax; incl %eax; ret
+  xorl %eax, %eax; incl %eax; incl %eax; nop; ret
 
   .balign 8
 slot:
