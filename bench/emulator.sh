@@ -14,8 +14,9 @@
 #  - a trap loop: the cost of one system call;
 #  - start to exit of `ridid-emu run prog a b` (the run command, default root).
 # Times are CPU seconds (user + system) of the whole process, start-up
-# included, the median of RUNS runs (default 9) taken in turns, so a load
-# that comes and goes hits every column alike.
+# included, the least of RUNS runs (default 9; other work on the host can
+# only add to a time), taken in turns so that a load that comes and goes
+# hits every column alike.
 #
 # usage: bench/emulator.sh [BUILD_DIR]   (default: build)
 #   EMU=path     the ridid-emu to measure (default BUILD_DIR/bin/ridid-emu)
@@ -78,6 +79,7 @@ cpu() {
   t=$({ time "$@" > /dev/null 2>&1 || true; } 2>&1)
   awk '{ printf "%.3f\n", $1 + $2 }' <<< "$t"
 }
+least() { sort -n | head -n 1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 # The measured columns: a label and a command prefix (the program and its
@@ -108,7 +110,7 @@ for w in "${workloads[@]}"; do
     done
   done
   row="$name|$insns"
-  for c in "${!labels[@]}"; do row+="|$(median < "$work/$c.times")"; done
+  for c in "${!labels[@]}"; do row+="|$(least < "$work/$c.times")"; done
   echo "$row" >> "$work/table"
 done
 
@@ -150,7 +152,7 @@ table() {
     }' "$work/table"
 }
 
-echo "Times: CPU seconds (user + system), median of $runs runs."
+echo "Times: CPU seconds (user + system), the least of $runs runs."
 echo "Linux i386 builds: $linux_cc -m32 -static, glibc; ridid builds: clang, the runtime."
 echo "speed: qemu-user's time over ridid-emu's (1.00: as fast); kept: plain time over"
 echo "the --count or --profile time; gain: the BEFORE time over the measured one."
@@ -174,13 +176,13 @@ fi
 
 echo
 n=1000000
-t0=$(for _ in $(seq "$runs"); do cpu "$emu" --scratch-root "$work/trap_loop.ridid" 0; done | median)
-t1=$(for _ in $(seq "$runs"); do cpu "$emu" --scratch-root "$work/trap_loop.ridid" $n; done | median)
+t0=$(for _ in $(seq "$runs"); do cpu "$emu" --scratch-root "$work/trap_loop.ridid" 0; done | least)
+t1=$(for _ in $(seq "$runs"); do cpu "$emu" --scratch-root "$work/trap_loop.ridid" $n; done | least)
 echo "trap loop: $n dup2 calls"
 awk -v a="$t0" -v b="$t1" -v n=$n 'BEGIN { printf "  ridid-emu: %.3f us per trap\n", (b - a) / n * 1e6 }'
 if [[ -n $qemu ]]; then
-  q0=$(for _ in $(seq "$runs"); do cpu "$qemu" "$work/trap_loop.linux" 0; done | median)
-  q1=$(for _ in $(seq "$runs"); do cpu "$qemu" "$work/trap_loop.linux" $n; done | median)
+  q0=$(for _ in $(seq "$runs"); do cpu "$qemu" "$work/trap_loop.linux" 0; done | least)
+  q1=$(for _ in $(seq "$runs"); do cpu "$qemu" "$work/trap_loop.linux" $n; done | least)
   awk -v a="$q0" -v b="$q1" -v n=$n 'BEGIN { printf "  qemu-i386-static: %.3f us per system call\n", (b - a) / n * 1e6 }'
 fi
 
