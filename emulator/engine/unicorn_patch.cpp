@@ -1,4 +1,5 @@
-// Unicorn 2.0.1 made to take guest stores at full speed: the reason, and the
+// Unicorn 2.0.1 made to take guest stores at full speed and to give the
+// processor a TLB that fits the guest's data: the reasons, and the
 // functions the build puts into that version's static archive (the build
 // does its part only when it finds 2.0.1, see emulator/CMakeLists.txt; with
 // any other version nothing here replaces anything).
@@ -50,11 +51,36 @@ void __real_tlb_set_page_with_attrs_x86_64(CPUState* cpu, uint64_t vaddr, uint64
                                            uint64_t size);
 void tlb_set_dirty_x86_64(CPUState* cpu, uint64_t vaddr);
 
+// The TLB starts with 256 entries and grows only when it is flushed while
+// more than 70% full, which a guest that never changes its page tables never
+// does; 256 entries map 1 MiB, so two arrays 1 MiB (or any multiple) apart
+// share their entries and a loop over both takes the slow path on every
+// access. Before a processor's first fill for an access kind, the TLB is
+// filled to the mark and flushed until it has 4096 entries (16 MiB, about
+// 200 KiB of host memory); later flushes resize it as the library always
+// does. Growing happens before that first fill is made, so no caller holds
+// an entry of the old table.
+void tlb_flush_x86_64(CPUState* cpu);
+static void grow_tlb(CPUState* cpu, uint64_t paddr, MemTxAttrs attrs, int prot, int mmu_idx) {
+  static thread_local CPUState* grown_cpu = nullptr;
+  static thread_local unsigned grown_kinds = 0;
+  if (grown_cpu != cpu) grown_cpu = cpu, grown_kinds = 0;
+  if (grown_kinds & (1u << mmu_idx)) return;
+  grown_kinds |= 1u << mmu_idx;
+  for (unsigned entries = 256; entries < 4096; entries *= 2) {
+    for (unsigned i = 0; i < entries; ++i)
+      __real_tlb_set_page_with_attrs_x86_64(cpu, uint64_t{i} << 12, paddr, attrs, prot, mmu_idx,
+                                            4096);
+    tlb_flush_x86_64(cpu);
+  }
+}
+
 // The TLB fill: the library's, then the not-dirty mark removed when the
 // physical page (guest memory is mapped at its own address) cannot be run.
 void __wrap_tlb_set_page_with_attrs_x86_64(CPUState* cpu, uint64_t vaddr, uint64_t paddr,
                                            MemTxAttrs attrs, int prot, int mmu_idx,
                                            uint64_t size) {
+  grow_tlb(cpu, paddr, attrs, prot, mmu_idx);
   __real_tlb_set_page_with_attrs_x86_64(cpu, vaddr, paddr, attrs, prot, mmu_idx, size);
   using ridemu::detail::running;
   if (!running || paddr > UINT32_MAX) return;
