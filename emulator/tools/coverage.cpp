@@ -114,12 +114,8 @@ class Coverage : public Tool {
 }  // namespace
 
 std::unique_ptr<Tool> make_coverage(const std::string& path, std::string& error) {
-  auto out = std::make_unique<Report>(path, "coverage file");
-  if (!out->error().empty()) {
-    error = out->error();
-    return nullptr;
-  }
-  return std::make_unique<Coverage>(std::move(out));
+  auto out = Report::make(path, "coverage file", error);
+  return out ? std::make_unique<Coverage>(std::move(out)) : nullptr;
 }
 
 }  // namespace ridemu::detail

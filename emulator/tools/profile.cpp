@@ -262,12 +262,8 @@ class Profiler : public Tool {
 }  // namespace
 
 std::unique_ptr<Tool> make_profiler(const std::string& path, std::string& error) {
-  auto first = std::make_unique<Report>(path, "profile");
-  if (!first->error().empty()) {
-    error = first->error();
-    return nullptr;
-  }
-  return std::make_unique<Profiler>(path, std::move(first));
+  auto first = Report::make(path, "profile", error);
+  return first ? std::make_unique<Profiler>(path, std::move(first)) : nullptr;
 }
 
 }  // namespace ridemu::detail

@@ -42,6 +42,14 @@ Report::Report(std::string path, const std::string& what) : path_(std::move(path
   if (!file_) error_ = "cannot write the " + what_ + " " + path_ + ": " + why;
 }
 
+std::unique_ptr<Report> Report::make(std::string path, const std::string& what,
+                                     std::string& error) {
+  auto report = std::make_unique<Report>(std::move(path), what);
+  if (report->file_) return report;
+  error = report->error_;
+  return nullptr;
+}
+
 Report::~Report() {
   if (!file_) return;
   std::fclose(file_);

@@ -128,8 +128,9 @@ class Report {
   ~Report();
   Report(const Report&) = delete;
   Report& operator=(const Report&) = delete;
-  // Why the file could not be made ("" when it was).
-  const std::string& error() const { return error_; }
+  // The report when its file could be made; else null and why in `error`.
+  static std::unique_ptr<Report> make(std::string path, const std::string& what,
+                                      std::string& error);
   // Writes the report with `body` and closes it; a file that could not be
   // made or written is one line on standard error. Once only.
   void write(const std::function<void(FILE*)>& body);
