@@ -81,9 +81,9 @@ class Coverage : public Tool {
     }
   }
 
-  // The tracefile: one record per source file the host has (genhtml shows
-  // each file's text; the library's files, named under /usr/src/ridid, are
-  // there only where its sources are).
+  // The tracefile: one record per source file this host has (genhtml shows
+  // each file's text, and stops at a file it cannot read; code built on
+  // another machine names files that are not here).
   void write(FILE* out) const {
     for (const auto& [name, file] : files_) {
       std::error_code ec;
