@@ -28,7 +28,7 @@ int via_vsprintf(char* buffer, const char* format, ...) {
 // sprintf and vsprintf store at most 65535 bytes and the terminator.
 TEST(FormatTest, StringEngineStoreLimits) {
   static char b[70010];
-  EXPECT_EQ((R{snprintf(nullptr, 100, "abc%d", 12345), snprintf(nullptr, 5, nullptr), (std::memset(b, '#', sizeof b), snprintf(b, 0, 0)),
+  EXPECT_WORDS((R{snprintf(nullptr, 100, "abc%d", 12345), snprintf(nullptr, 5, nullptr), (std::memset(b, '#', sizeof b), snprintf(b, 0, 0)),
                b[0], snprintf(b, 8, nullptr), bytes(b, 2) == bytes("\0#", 2), sprintf(b, "%70000d", 7),
                bytes(b + 65534, 3) == bytes(" \0#", 3), via_vsprintf(b, "%65533d%s", 1, "Zt"), bytes(b + 65532, 4) == bytes("1Zt", 4),
                via_vsprintf(b, "%65534dZ%s", 1, "tail"), bytes(b + 65533, 4) == bytes("1Z\0#", 4)}.s),
@@ -55,7 +55,7 @@ TEST(FormatTest, ConsolePacketAndWrites) {
   };
   for (const auto& c : kConsole) {
     reset_runtime();
-    EXPECT_EQ((R{printf(c.format, c.w[0], c.w[1], c.w[2], c.w[3]), kdouble::trace()}.s), (R{c.result, c.trace}.s));
+    EXPECT_WORDS((R{printf(c.format, c.w[0], c.w[1], c.w[2], c.w[3]), kdouble::trace()}.s), (R{c.result, c.trace}.s)) << c.format;
     std::vector<std::string> all = words();
     for (size_t n = 1; n <= all.size(); ++n) {
       reset_runtime(), kdouble::refuse_writes_from(int(n));
@@ -66,7 +66,7 @@ TEST(FormatTest, ConsolePacketAndWrites) {
   char* buf = nullptr;
   size_t len = 0;
   reset_runtime();  // stderr is descriptor 1 too; descriptor 0 takes nothing, not even a packet; a memory stream no packet
-  EXPECT_EQ((R{fprintf(stderr, "%c%c", 7, 8, 9, 'z'), fprintf(stdin, "%c", 1, 2, 3), fprintf(nullptr, "x"), fprintf(stdout, nullptr),
+  EXPECT_WORDS((R{fprintf(stderr, "%c%c", 7, 8, 9, 'z'), fprintf(stdin, "%c", 1, 2, 3), fprintf(nullptr, "x"), fprintf(stdout, nullptr),
                (stdout = open_memstream(&buf, &len), printf("%cq", 'p', 2, 3)), std::string(buf, len),
                (g_heap_used = HEAP_SIZE - 300, printf("%s%300d", "kept", 1)), len, errno}.s),  // the heap runs out in the middle
             "1 -1 -1 -1 2 pq -1 255 12");

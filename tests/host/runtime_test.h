@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -67,13 +68,68 @@ struct R {
   operator std::string() const { return s; }
 };
 
+// The expressions of the last R{...} in source, split at its top-level
+// commas, blanks squeezed: what each value of its line of results came from.
+inline std::vector<std::string> values_in(const std::string& source) {
+  size_t at = source.rfind("R{");
+  if (at == std::string::npos) return {};
+  std::vector<std::string> values(1);
+  int depth = 0;
+  char quote = 0;
+  for (size_t k = at + 2; k < source.size(); ++k) {
+    char c = source[k];
+    if (quote != 0) {
+      if (c == '\\') values.back() += c, c = source[++k];
+      else if (c == quote) quote = 0;
+    } else if (c == '"' || c == '\'') {
+      quote = c;
+    } else if (c == '(' || c == '{' || c == '[') {
+      ++depth;
+    } else if ((c == ')' || c == '}' || c == ']') && depth-- == 0) {
+      break;
+    } else if (c == ',' && depth == 0) {
+      values.emplace_back();
+      continue;
+    }
+    if (!std::isspace(static_cast<unsigned char>(c))) values.back() += c;
+    else if (!values.back().empty() && values.back().back() != ' ') values.back() += ' ';
+  }
+  return values;
+}
+
+// What differs between two lines of results (or traces), split into words at
+// spaces: the first word that differs and, when source's R{...} has one
+// value per word, that value's expression. Empty when they are the same.
+inline std::string differences(const std::string& got, const std::string& want, const std::string& source) {
+  if (got == want) return "";
+  auto words = [](const std::string& line) {
+    std::vector<std::string> w(1);
+    for (char c : line) c == ' ' ? void(w.emplace_back()) : w.back().push_back(c);
+    return w;
+  };
+  std::vector<std::string> g = words(got), w = words(want), values = values_in(source);
+  size_t i = 0;
+  while (i < g.size() && i < w.size() && g[i] == w[i]) ++i;
+  std::string value = values.size() == w.size() && i < w.size() ? " (" + values[i] + ")" : "";
+  return "word " + std::to_string(i + 1) + value + ": " + (i < g.size() ? g[i] : "(none)") + ", want " +
+         (i < w.size() ? w[i] : "(none)") + "\n   got: " + got + "\n  want: " + want;
+}
+inline testing::AssertionResult same_words(const char* source, const char*, const std::string& got, const std::string& want) {
+  std::string d = differences(got, want, source);
+  return d.empty() ? testing::AssertionSuccess() : testing::AssertionFailure() << d;
+}
+#define EXPECT_WORDS(got, want) EXPECT_PRED_FORMAT2(same_words, got, want)
+
 // Scenarios, each in a fresh process: its results, then the kernel's trace.
-struct Scenario { std::function<std::string()> run; const char *results, *trace; };
+// Rows are written ROW(run, results, trace); a failure is reported at the row.
+struct Scenario { const char* file; int line; const char* source; std::function<std::string()> run; const char *results, *trace; };
+#define ROW(...) Scenario{__FILE__, __LINE__, #__VA_ARGS__, __VA_ARGS__}
 template <size_t N>
 void run_scenarios(const Scenario (&rows)[N]) {
   for (const Scenario& s : rows) {
     reset_runtime();
-    EXPECT_EQ(s.run(), s.results) << "scenario " << &s - rows;
-    EXPECT_EQ(kdouble::trace(), s.trace) << "scenario " << &s - rows;
+    std::string results = differences(s.run(), s.results, s.source), trace = differences(kdouble::trace(), s.trace, "");
+    if (!results.empty()) ADD_FAILURE_AT(s.file, s.line) << "results, " << results;
+    if (!trace.empty()) ADD_FAILURE_AT(s.file, s.line) << "trace, " << trace;
   }
 }

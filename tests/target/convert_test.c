@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   for (unsigned i = 0; i < sizeof kCases / sizeof *kCases; ++i) {
     char* end = 0;
     const char* t = kCases[i].text;
-    if (!CHECK(ulps(strtod(t, &end), kCases[i].value) <= 1 && end == t + strlen(t))) say(t);
+    if (!(CHECK_CMP(ulps(strtod(t, &end), kCases[i].value), <=, 1) && CHECK_CMP(end - t, ==, (long)strlen(t)))) say(t), say("\n");
   }
   long double tiny = strtold("1e-2000", 0);
   CHECK(strtold("18446744073709551615", 0) == 18446744073709551615.0L && strtold("0x1.0000000000000002p0", 0) > 1.0L);
