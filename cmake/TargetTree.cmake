@@ -13,6 +13,13 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${RIDID_TEST_EMULATOR})
 
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
+# The library and the start-up object carry line information for the programs
+# that link them (backtraces, fault lines, profiles and coverage name their
+# lines). It changes no code byte. Its file names start at /usr/src/ridid, not
+# at this source tree; run strips it (command/CMakeLists.txt).
+set(RIDID_DEBUG_FLAGS -g -fdebug-prefix-map=${CMAKE_SOURCE_DIR}=/usr/src/ridid
+    -fdebug-compilation-dir=/usr/src/ridid)
+
 # ridid_program(NAME SOURCES...): a ridid executable linked with the runtime.
 function(ridid_program name)
   add_executable(${name} ${ARGN})
