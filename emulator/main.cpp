@@ -30,6 +30,11 @@ const char kUsage[] =
     "  --scratch-root        run in a fresh empty root, removed at exit\n"
     "  --trace FILE          one JSON line per trap to FILE (- for standard error)\n"
     "  --strace              one line per trap on standard error, as strace writes\n"
+    "  --strace-file FILE    the same lines to FILE\n"
+    "  --strace-only LIST    only the services named in LIST (open,read,...); implies\n"
+    "                        --strace unless --strace-summary is given\n"
+    "  --strace-summary      calls, errors and time per service at the end, as\n"
+    "                        strace -c (after the lines when there are any)\n"
     "  --count               print 'instructions: N' on standard error at exit\n"
     "  --profile FILE        instructions per function and line, and calls, in\n"
     "                        callgrind's format to FILE (a child: FILE.<pid>)\n"
@@ -201,6 +206,18 @@ int make_holder(std::string& holder) {
   return -1;
 }
 
+// "open,read" as {"open", "read"}; empty names are dropped.
+std::vector<std::string> split_names(const std::string& list) {
+  std::vector<std::string> names;
+  size_t at = 0;
+  while (at <= list.size()) {
+    const size_t comma = std::min(list.find(',', at), list.size());
+    if (comma > at) names.push_back(list.substr(at, comma - at));
+    at = comma + 1;
+  }
+  return names;
+}
+
 // The processor emulation itself gives up on a few instructions (in the
 // Unicorn version this is built with, a far call or jump through a register
 // aborts the process while the code is being translated, before any callback
@@ -279,12 +296,16 @@ int main(int argc, char** argv) {
   // A console whose reader went away must not kill the emulator.
   std::signal(SIGPIPE, SIG_IGN);
   enum { kRoot = 256, kScratch, kTrace, kStrace, kCount, kMax, kTime, kNoSleep, kVersion,
-         kGdb, kProfile, kMaxMemory, kMaxDisk, kMaxProcesses, kCoverage };
+         kGdb, kProfile, kMaxMemory, kMaxDisk, kMaxProcesses, kCoverage, kStraceFile,
+         kStraceOnly, kStraceSummary };
   static const option kOptions[] = {
       {"root", required_argument, nullptr, kRoot},
       {"scratch-root", no_argument, nullptr, kScratch},
       {"trace", required_argument, nullptr, kTrace},
       {"strace", no_argument, nullptr, kStrace},
+      {"strace-file", required_argument, nullptr, kStraceFile},
+      {"strace-only", required_argument, nullptr, kStraceOnly},
+      {"strace-summary", no_argument, nullptr, kStraceSummary},
       {"count", no_argument, nullptr, kCount},
       {"max-instructions", required_argument, nullptr, kMax},
       {"time-limit", required_argument, nullptr, kTime},
@@ -328,6 +349,16 @@ int main(int argc, char** argv) {
         break;
       case kStrace:
         config.strace_file = "-";
+        break;
+      case kStraceFile:
+        config.strace_file = optarg;
+        break;
+      case kStraceOnly:
+        config.strace_only = split_names(optarg);
+        if (config.strace_only.empty()) return usage_error("--strace-only needs service names");
+        break;
+      case kStraceSummary:
+        config.strace_summary = true;
         break;
       case kCount:
         config.count = true;
@@ -379,6 +410,8 @@ int main(int argc, char** argv) {
                                                   : "unknown option " + given);
     }
   }
+  if (!config.strace_only.empty() && !config.strace_summary && config.strace_file.empty())
+    config.strace_file = "-";
   if (root_given && config.scratch_root) return usage_error("--root and --scratch-root conflict");
   if (optind >= argc) return usage_error("no program given");
   if (!root_given && !config.scratch_root) {

@@ -70,6 +70,12 @@ struct Config {
   // One line per trap, as strace writes them, to this file ("-": standard
   // error; "": none).
   std::string strace_file;
+  // Only these services (by name) in the strace lines and table; empty: all.
+  std::vector<std::string> strace_only;
+  // A table of calls, errors and time per service at the end of the run, as
+  // strace -c writes it, after the lines in strace_file (standard error
+  // without one).
+  bool strace_summary = false;
   // Write a profile in callgrind's format to this file ("": none); a child
   // process writes FILE.<pid>.
   std::string profile_file;

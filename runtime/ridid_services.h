@@ -11,7 +11,8 @@
  * per argument (EBX, ECX, EDX), saying how a trace shows it: d signed
  * decimal, u unsigned, x hex, p pointer, s string, b the bytes at that
  * pointer (their count is the next argument), o the bytes the call left there
- * (as many as it returned). RIDID_SERVICE_ENUM turns the list into
+ * (as many as it returned), f open flags, w a seek origin, v an array of
+ * string pointers (their count is the next argument). RIDID_SERVICE_ENUM turns the list into
  * enumerators: enum { RIDID_SERVICES(RIDID_SERVICE_ENUM) };
  */
 #ifndef RIDID_SERVICES_H
@@ -21,7 +22,7 @@
   X(1, WRITE, write, "dbu")                                 \
   X(2, EXIT, _exit, "d")                                    \
   X(3, READ, read, "dou")                                   \
-  X(4, OPEN, open, "sx")                                    \
+  X(4, OPEN, open, "sf")                                    \
   X(5, CLOSE, close, "d")                                   \
   X(6, GETKEY, getkey, "")                                  \
   X(21, WRITEFILE, writefile, "sbu")                        \
@@ -35,7 +36,7 @@
   X(55, STREAM_END, zoror_stream_end, "d")                  \
   X(95, CHDIR, chdir, "s")                                  \
   X(96, RUN, run, "s")                                      \
-  X(110, LSEEK, lseek, "ddd")                               \
+  X(110, LSEEK, lseek, "ddw")                               \
   X(124, PIPE, pipe, "p")                                   \
   X(125, MKFIFO, mkfifo, "s")                               \
   X(126, DUP, dup, "d")                                     \
@@ -43,7 +44,7 @@
   X(128, FD_SET_INHERIT, fd_set_inherit, "d")               \
   X(129, FD_SET_STDIO, fd_set_stdio, "ddd")                 \
   X(130, FD_SET_NONBLOCK, fd_set_nonblock, "dd")            \
-  X(131, SPAWN, spawn, "spd")                               \
+  X(131, SPAWN, spawn, "svd")                               \
   X(132, WAITPID, waitpid, "dpd")
 
 #define RIDID_SERVICE_ENUM(number, NAME, name, kinds) SYS_##NAME = number,

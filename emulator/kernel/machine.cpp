@@ -87,10 +87,13 @@ Machine::Machine(const Config& cfg) : config(cfg) {
     if (!f) return;
     tools.add(make_json_trace(f, f != stderr));
   }
-  if (!cfg.strace_file.empty()) {
-    FILE* f = open_tool_output(cfg.strace_file, setup_error_);
+  if (!cfg.strace_file.empty() || cfg.strace_summary) {
+    FILE* f = open_tool_output(cfg.strace_file.empty() ? "-" : cfg.strace_file, setup_error_);
     if (!f) return;
-    tools.add(make_strace(f, f != stderr));
+    StraceOptions options{!cfg.strace_file.empty(), cfg.strace_summary, cfg.strace_only};
+    auto strace = make_strace(f, f != stderr, options, setup_error_);
+    if (!strace) return;
+    tools.add(std::move(strace));
   }
   if (!cfg.profile_file.empty()) {
     auto profiler = make_profiler(cfg.profile_file, setup_error_);
@@ -166,6 +169,7 @@ void Machine::serve(Process& p) {
   call.ebx = cpu.reg(UC_X86_REG_EBX);
   call.ecx = cpu.reg(UC_X86_REG_ECX);
   call.edx = cpu.reg(UC_X86_REG_EDX);
+  tools.serving(p.view(), call.nr);
   if (config.service_hook) config.service_hook(call);
 
   TraceRecord rec;

@@ -82,6 +82,9 @@ bool Tools::wants_instructions(const ProcessView& p) const {
 void Tools::started(const ProcessView& p) {
   for (auto& t : all_) t->started(p);
 }
+void Tools::serving(const ProcessView& p, uint32_t nr) {
+  for (auto& t : all_) t->serving(p, nr);
+}
 void Tools::service(const ProcessView& p, const TraceRecord& r) {
   for (auto& t : all_) t->service(p, r);
 }

@@ -45,6 +45,9 @@ class Tool {
   virtual bool wants_blocks() const { return false; }
   virtual bool wants_instructions(const ProcessView&) const { return false; }
   virtual void started(const ProcessView&) {}
+  // A trap for service `nr` is about to be served (`service` follows, after
+  // the children a run request or spawn starts).
+  virtual void serving(const ProcessView&, uint32_t /*nr*/) {}
   virtual void service(const ProcessView&, const TraceRecord&) {}
   virtual void block(const ProcessView&, const Block&) {}
   // A fault ended the last block after `ran` of its instructions.
@@ -63,6 +66,7 @@ class Tools {
   bool wants_blocks() const;
   bool wants_instructions(const ProcessView& p) const;
   void started(const ProcessView& p);
+  void serving(const ProcessView& p, uint32_t nr);
   void service(const ProcessView& p, const TraceRecord& r);
   void block(const ProcessView& p, const Block& b);
   void block_cut(const ProcessView& p, const Block& b, uint32_t ran);
@@ -149,8 +153,16 @@ std::string fault_line(const Fault& fault, Cpu& cpu, const Symbols* symbols);
 // One JSON object per line for every trap (trace.cpp).
 std::unique_ptr<Tool> make_json_trace(FILE* out, bool owned);
 std::string trace_json(const TraceRecord& r);
-// One line per trap in the manner of strace (trace.cpp).
-std::unique_ptr<Tool> make_strace(FILE* out, bool owned);
+// One line per trap in the manner of strace, and a table of calls, errors
+// and time per service at the end of the run (strace.cpp). Null and `error`
+// for a name in `only` that no service has.
+struct StraceOptions {
+  bool lines = true;               // a line per trap
+  bool summary = false;            // the table when the first process ends
+  std::vector<std::string> only;   // these services alone (names); empty: all
+};
+std::unique_ptr<Tool> make_strace(FILE* out, bool owned, const StraceOptions& options,
+                                  std::string& error);
 // Keeps trace records and console packets in an Outcome (trace.cpp).
 std::unique_ptr<Tool> make_recorder(Outcome& outcome);
 // Instructions per function and line, and call edges, in callgrind's format

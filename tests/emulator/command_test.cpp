@@ -60,6 +60,7 @@ TEST(Command, StatusesMessagesAndOptions) {
       {"--time-limit 0 " + args, 125, "", "ridid-emu: bad time limit: 0" + help},
       {"--root " + root + " --scratch-root " + args, 125, "", "ridid-emu: --root and --scratch-root conflict" + help},
       {"--trace /no/dir/t " + args, 125, "", "~ridid-emu: cannot open /no/dir/t: "},
+      {"--strace-only open,opn " + args, 125, "", "ridid-emu: no service is named opn\n"},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.line);

@@ -1,8 +1,9 @@
 // Tests of the tools that watch a run: fault lines with functions and source
-// lines, the JSON trace and strace's lines. (The debugger: gdb_packet_test.cpp
-// and gdb_session.sh; the profiler: profile_test.sh.)
+// lines, the JSON trace, strace's lines and its table. (The debugger:
+// gdb_packet_test.cpp and gdb_session.sh; the profiler: profile_test.sh.)
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <sstream>
 
 #include "emulator_test.h"
@@ -82,24 +83,55 @@ TEST(Trace, OneJsonLinePerTrap) {
   EXPECT_NE(o.trace[2].json.find(",\"status\":3}"), std::string::npos) << o.trace[2].json;
 }
 
-TEST(Command, StraceNamesEachServiceAndDecodesItsArguments) {
-  ProgramRoot root;
-  spit(root.dir / "f.txt", "abc");
-  const auto c = command("--root " + root.dir.path + " --strace " + image("ops") +
-                             " c /f.txt c /nope s /bin/args.kav K r demo.shell w /a\x7f x B e 3",
-                         root.dir.path);
-  EXPECT_EQ(c.status, 3);
-  const std::vector<std::string> want = {
-      "open(\"/f.txt\", 0) = 3", "read(3, \"abc\", 4096) = 3", "write(1, \"abc\", 3) = 3", "close(3) = 0",
-      "open(\"/nope\", 0) = -2 ENOENT", "[pid 2] write(1, \"/bin/args.kav\", 13) = 13", "[pid 2] _exit(1) = ?",
-      "spawn(\"/bin/args.kav\", NULL, 0) = 2 (status 1)", "write(1, \"\\377\\1\\2\\3\", 4) = 4 (console packet)",
-      "run(\"args.kav from script\") = 0 (status 3) (from /bin/demo.shell)", "run(\"demo.shell\") = 0",
-      "writefile(\"/a\\177\", \"x\", 1) = 1", "open(0x00000010, 0) = -14 EFAULT", "_exit(3) = ?"};
-  std::istringstream in(c.err);
+// The lines of `text` that are `want`, in order: "" when all are there, else
+// the first one missing.
+std::string missing_in_order(const std::string& text, const std::vector<std::string>& want) {
+  std::istringstream in(text);
   size_t at = 0;
   for (std::string l; std::getline(in, l);)
     if (at < want.size() && l == want[at]) ++at;
-  EXPECT_EQ(at, want.size()) << "missing: " << (at < want.size() ? want[at] : "") << "\n" << c.err;
+  return at < want.size() ? want[at] + "\nin:\n" + text : "";
+}
+
+TEST(Command, StraceNamesEachServiceAndDecodesItsArguments) {
+  ProgramRoot root;
+  spit(root.dir / "f.txt", "abc");
+  spit(root.dir / "empty", "");
+  const std::string digits = "0123456789012345678901234567890123456789";
+  const std::string ops = " --strace-file " + root.dir / "s " + image("ops");
+  auto c = command("--root " + root.dir.path + ops +
+                       " c /f.txt c /empty c /nope a /log x l /f.txt s /bin/args.kav K r demo.shell w /a\x7f x w /b " +
+                       digits + " B e 3",
+                   root.dir.path);
+  EXPECT_EQ(c.status, 3);
+  EXPECT_EQ(missing_in_order(slurp(root.dir / "s"), {
+      "open(\"/f.txt\", O_RDONLY) = 3", "read(3, \"abc\", 4096) = 3", "write(1, \"abc\", 3) = 3", "close(3) = 0",
+      "read(3, \"\", 4096) = 0", "open(\"/nope\", O_RDONLY) = -2 ENOENT",
+      "open(\"/log\", O_WRONLY|O_CREAT|O_APPEND) = 3", "lseek(3, 0, SEEK_END) = 3", "lseek(3, 2, SEEK_SET) = 2",
+      "read(3, \"c\", 3) = 1", "[pid 2] write(1, \"/bin/args.kav\", 13) = 13", "[pid 2] _exit(1) = ?",
+      "spawn(\"/bin/args.kav\", NULL, 0) = 2 (status 1)", "write(1, \"\\377\\1\\2\\3\", 4) = 4 (console packet)",
+      "run(\"args.kav from script\") = 0 (status 3) (from /bin/demo.shell)", "run(\"demo.shell\") = 0",
+      "writefile(\"/a\\177\", \"x\", 1) = 1", "writefile(\"/b\", \"" + digits.substr(0, 32) + "\"..., 40) = 40",
+      "open(0x00000010, O_RDONLY) = -14 EFAULT", "_exit(3) = ?"}), "");
+  // An argument vector: its first 32 strings, "..." for the rest.
+  std::string numbers, shown;
+  for (int i = 1; i <= 31; ++i) {
+    numbers += " " + std::to_string(i);
+    if (i <= 29) shown += ", \"" + std::to_string(i) + "\"";
+  }
+  c = command("--root " + root.dir.path + ops + " S /bin/args.kav" + numbers, root.dir.path);
+  EXPECT_EQ(missing_in_order(slurp(root.dir / "s"), {
+      "spawn(\"/bin/args.kav\", [\"ops.elf\", \"S\", \"/bin/args.kav\"" + shown + ", ...], 34) = 2 (status 34)"}), "");
+  // Only the services named: lines on standard error, or only the table.
+  const std::string only = "--root " + root.dir.path + " --strace-only open,write ";
+  c = command(only + image("ops") + " c /f.txt c /nope", root.dir.path);
+  EXPECT_EQ(c.err, "open(\"/f.txt\", O_RDONLY) = 3\nwrite(1, \"abc\", 3) = 3\nopen(\"/nope\", O_RDONLY) = -2 ENOENT\n");
+  c = command(only + "--strace-summary " + image("ops") + " c /f.txt c /nope", root.dir.path);
+  const std::string rule = "------ ----------- ----------- --------- --------- ----------------\n", time = " *[0-9.]+ +[0-9.]+ +[0-9]+ +";
+  EXPECT_TRUE(std::regex_match(c.err, std::regex("% time     seconds  usecs/call     calls    errors service\n" + rule +
+                                                 "(" + time + "2 +1 open\n" + time + "1 +write\n|" + time + "1 +write\n" +
+                                                 time + "2 +1 open\n)" + rule + "100.00 +[0-9.]+ +[0-9]+ +3 +1 total\n")))
+      << c.err;
 }
 
 }  // namespace
