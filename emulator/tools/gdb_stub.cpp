@@ -8,6 +8,12 @@
 // single step, or an interrupt from GDB. A fault stops the program at the
 // faulting instruction with the signal a user program would get; resuming
 // after that ends it, and GDB is told that the signal ended it.
+//
+// Watchpoints are served by a memory hook of the engine that exists only
+// while GDB has a watchpoint set: the access notes the hit, and the program
+// stops before the next instruction, as a processor's data breakpoint
+// stops it. Loads and stores leave the engine's fast path only while the
+// hook is there.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -22,6 +28,7 @@
 #include <cstring>
 #include <deque>
 #include <set>
+#include <vector>
 
 #include "gdb_packet.h"
 #include "gdb_target.h"
@@ -67,22 +74,29 @@ class GdbStub : public Tool {
         if (deadline_ && Clock::now() >= *deadline_) p.cpu.fail(limit_fault(Counter{}, eip));
         return;
       }
-      stop(p.cpu, kSigTrap, false, false);
+      stop(p.cpu, kSigTrap, "", false);
       return;
     }
     if (moved_) {
-      // GDB moved EIP: nothing has run at the new place yet.
+      // GDB moved EIP, or the engine started over: nothing has run at the
+      // new place yet.
       moved_ = false;
-      if (breakpoints_.count(eip)) stop(p.cpu, kSigTrap, true, true);
+      if (breakpoints_.count(eip)) stop(p.cpu, kSigTrap, swbreak_ ? "swbreak:;" : "", true);
       return;
     }
-    if (mode_ == Mode::Step) {
-      stop(p.cpu, kSigTrap, false, true);
+    if (hit_) {
+      // The instruction before this one touched a watched address.
+      const Hit hit = *hit_;
+      hit_.reset();
+      stop(p.cpu, kSigTrap, std::string(kWatchName[hit.type - kWrite]) + ":" + plain_hex(hit.addr) + ";",
+           true);
+    } else if (mode_ == Mode::Step) {
+      stop(p.cpu, kSigTrap, "", true);
     } else if (breakpoints_.count(eip)) {
-      stop(p.cpu, kSigTrap, true, true);
+      stop(p.cpu, kSigTrap, swbreak_ ? "swbreak:;" : "", true);
     } else if (++ticks_ == kPollEvery) {
       ticks_ = 0;
-      if (interrupted()) stop(p.cpu, kSigInt, false, true);
+      if (interrupted()) stop(p.cpu, kSigInt, "", true);
     }
   }
 
@@ -101,7 +115,7 @@ class GdbStub : public Tool {
     // at it, and whatever it does next ends the program.
     const int signal = kFaultSignal[fault->kind];
     dead_ = true;
-    stop(p.cpu, signal, false, true);
+    stop(p.cpu, signal, "", true);
     if (mode_ == Mode::Continue || mode_ == Mode::Step) {
       char reply[8];
       std::snprintf(reply, sizeof reply, "X%02x", signal);
@@ -222,7 +236,8 @@ class GdbStub : public Tool {
 
   // ---- stopping ----
 
-  std::string stop_reply(Cpu& cpu, int signal, bool at_breakpoint) {
+  // `why`: what GDB is told besides the signal ("swbreak:;", "watch:ADDR;").
+  std::string stop_reply(Cpu& cpu, int signal, const std::string& why) {
     char head[8];
     std::snprintf(head, sizeof head, "T%02x", signal);
     std::string reply = head;
@@ -231,16 +246,15 @@ class GdbStub : public Tool {
       std::snprintf(num, sizeof num, "%02x", r);
       reply += std::string(num) + ":" + gdb::read_register(cpu, r) + ";";
     }
-    if (at_breakpoint && swbreak_) reply += "swbreak:;";
-    return reply;
+    return reply + why;
   }
 
   // Stops the program and answers GDB until it resumes it (or goes).
   // `announce`: GDB waits for this stop.
-  void stop(Cpu& cpu, int signal, bool at_breakpoint, bool announce) {
+  void stop(Cpu& cpu, int signal, const std::string& why, bool announce) {
     mode_ = Mode::Stopped;
     ticks_ = 0;
-    stop_ = stop_reply(cpu, signal, at_breakpoint);
+    stop_ = stop_reply(cpu, signal, why);
     if (announce) send_packet(stop_);
     const uint32_t eip = cpu.eip();
     eip_written_ = false;
@@ -272,6 +286,12 @@ class GdbStub : public Tool {
       if (!dead_) cpu.fail({"killed by the debugger", eip, eip});
       return;
     }
+    // A detached program runs on without the hook.
+    if (mode_ == Mode::Free && !watches_.empty()) {
+      watches_.clear();
+      watches_changed_ = true;
+    }
+    if (!dead_ && watches_changed_) hook_watches(cpu);
     // A write to EIP takes effect at once: the engine starts over there, and
     // the next instruction event is for it, before it runs.
     if (!dead_ && mode_ != Mode::Free && eip_written_) moved_ = true;
@@ -393,18 +413,97 @@ class GdbStub : public Tool {
     return send_packet("");
   }
 
-  // Z0/z0 only: the stub keeps the breakpoints and never writes int3 into
-  // the program.
+  // Z0/z0 and Z1/z1 (the same here): the stub keeps the breakpoints and
+  // never writes int3 into the program. Z2 to Z4: a watchpoint on LEN bytes
+  // for writes, reads or both, in force from the next resume.
   std::string breakpoint(std::string_view args, bool insert) {
-    if (args.size() < 2 || args[0] != '0' || args[1] != ',') return "";
-    uint32_t addr, kind;
+    if (args.size() < 2 || args[0] < '0' || args[0] > '4' || args[1] != ',') return "";
+    const int type = args[0] - '0';
+    uint32_t addr, len;
     std::string_view rest;
-    if (!gdb::parse_range(args.substr(2), addr, kind, rest)) return "E01";
-    if (insert)
-      breakpoints_.insert(addr);
-    else
-      breakpoints_.erase(addr);
+    if (!gdb::parse_range(args.substr(2), addr, len, rest)) return "E01";
+    if (type < kWrite) {
+      if (insert)
+        breakpoints_.insert(addr);
+      else
+        breakpoints_.erase(addr);
+      return "OK";
+    }
+    if (len == 0 || uint64_t(addr) + len > (uint64_t(1) << 32)) return "E01";
+    const Watch w{type, addr, len};
+    const auto it = std::find(watches_.begin(), watches_.end(), w);
+    if (insert) {
+      watches_.push_back(w);
+    } else if (it != watches_.end()) {
+      watches_.erase(it);
+    }
+    watches_changed_ = true;
     return "OK";
+  }
+
+  // ---- watchpoints ----
+
+  static constexpr int kWrite = 2, kRead = 3;  // GDB's Z types (4: access)
+  static constexpr const char* kWatchName[] = {"watch", "rwatch", "awatch"};
+  struct Watch {
+    int type;
+    uint32_t addr, len;
+    bool operator==(const Watch& o) const {
+      return type == o.type && addr == o.addr && len == o.len;
+    }
+  };
+  struct Hit {
+    int type;
+    uint32_t addr;  // the first watched byte the access touched
+  };
+
+  static std::string plain_hex(uint32_t v) {
+    char buf[12];
+    std::snprintf(buf, sizeof buf, "%x", v);
+    return buf;
+  }
+
+  // The engine's memory hook: notes the first watched access of an instruction.
+  static void accessed(uc_engine*, uc_mem_type type, uint64_t addr, int size, int64_t,
+                       void* user) {
+    auto& stub = *static_cast<GdbStub*>(user);
+    if (stub.hit_) return;
+    const bool write = type == UC_MEM_WRITE;
+    const uint64_t end = addr + static_cast<uint64_t>(std::max(size, 1));
+    for (const Watch& w : stub.watches_) {
+      if ((w.type == kWrite && !write) || (w.type == kRead && write)) continue;
+      if (addr >= uint64_t(w.addr) + w.len || end <= w.addr) continue;
+      stub.hit_ = Hit{w.type, std::max(static_cast<uint32_t>(addr), w.addr)};
+      return;
+    }
+  }
+
+  // Puts the memory hook in place for the watchpoints GDB left set (or
+  // takes it away when none is left). The engine translates the program's
+  // code afresh, for loads and stores to reach the hook or to take the fast
+  // path again (the code is translated with or without the hook), and starts
+  // over at EIP, since the rest of the current block was translated before.
+  void hook_watches(Cpu& cpu) {
+    watches_changed_ = false;
+    hit_.reset();
+    if (hooked_) uc_hook_del(cpu.engine(), hook_);
+    hooked_ = false;
+    uint32_t first = UINT32_MAX, last = 0;
+    int types = 0;
+    for (const Watch& w : watches_) {
+      // An access starts up to 15 bytes before the first byte it touches.
+      first = std::min(first, w.addr < 15 ? 0 : w.addr - 15);
+      last = std::max(last, w.addr + (w.len - 1));
+      if (w.type != kRead) types |= UC_HOOK_MEM_WRITE;
+      if (w.type != kWrite) types |= UC_HOOK_MEM_READ;
+    }
+    if (types && uc_hook_add(cpu.engine(), &hook_, types, reinterpret_cast<void*>(accessed),
+                             this, first, last) == UC_ERR_OK)
+      hooked_ = true;
+    for (const Region& r : cpu.mem.regions)
+      if (r.prot & UC_PROT_EXEC) uc_ctl_remove_cache(cpu.engine(), r.begin, r.end);
+    cpu.set_reg(UC_X86_REG_EIP, cpu.eip());
+    moved_ = true;
   }
 
   int listener_;
@@ -417,6 +516,11 @@ class GdbStub : public Tool {
   std::string last_sent_;
   std::string stop_;  // the last stop reply, for "?"
   std::set<uint32_t> breakpoints_;
+  std::vector<Watch> watches_;
+  bool watches_changed_ = false;  // since the hook was last put in place
+  bool hooked_ = false;
+  uc_hook hook_ = 0;
+  std::optional<Hit> hit_;  // a watched access by the instruction that just ran
   uint32_t ticks_ = 0;
   bool swbreak_ = false;  // GDB understands "swbreak" in a stop reply
   bool eip_written_ = false;  // GDB wrote EIP while stopped ...

@@ -3,7 +3,7 @@
 # breakpoint, locals and arguments, a backtrace, next and step, a double
 # returned in the x87 unit, a register written, the exit status; then a null
 # write that stops at its source line with SIGSEGV and, continued, ends it;
-# an invalid instruction stops with SIGILL.
+# an invalid instruction stops with SIGILL; watch, rwatch and awatch.
 #   gdb_session.sh RIDID-EMU TOOLS.ELF TOOLS.C     (77: skipped without gdb)
 set -u
 emu=$1 image=$2 source=$3
@@ -85,6 +85,28 @@ if start_emu invalid; then  # the signal follows the kind of fault
   session -ex continue
   expect '^Program received signal SIGILL, Illegal instruction\.$' "SIGILL stop"
   expect_status 139
+fi
+# Watchpoints: one set while the program is stopped inside the block that
+# writes, then one on code translated before it was set; each stops right
+# after its instruction. A watch on a local ends with its function.
+if start_emu watch; then
+  session -ex 'break watch_target' -ex continue -ex delete -ex 'watch watched' -ex continue \
+    -ex 'print $pc == after_write' -ex delete -ex finish -ex 'rwatch watched' -ex continue \
+    -ex 'print $pc == after_read' -ex delete -ex 'awatch watched' -ex continue -ex continue \
+    -ex delete -ex 'break sum_to' -ex continue -ex 'watch total' \
+    -ex continue -ex continue -ex continue -ex continue -ex continue -ex continue
+  expect '^Old value = 0$' "watch: the first write"
+  expect '^\$1 = 1$' "watch: stopped right after the write"
+  expect '^Hardware read watchpoint 3: watched$' "rwatch"
+  expect '^\$2 = 1$' "rwatch: stopped right after the read, in code translated before"
+  expect '^Value = 5$' "awatch: a write of the same value"
+  expect '^Hardware access \(read/write\) watchpoint 4: watched$' "awatch"
+  expect '^New value = 6$' "awatch: the next write"
+  expect '^New value = 3$' "a local watched"
+  expect '^Watchpoint 6 deleted because the program has left the block in$' "the local's scope left"
+  expect "^$(line_of back)[[:space:]]" "back in the caller"
+  expect 'exited with code 06' "the exit status"
+  expect_status 6
 fi
 ((failures)) && { echo "0 passed, $failures failed"; exit 1; }
 echo "gdb session: all checks passed"

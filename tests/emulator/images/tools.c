@@ -8,7 +8,10 @@
  *                       exactly N + 2 instructions (N > 0)
  *   tools line N        N rounds of a loop whose body is the hot line
  *   tools child K N     spawns /tools.elf spin K N and waits for it
- *   tools fault         faults in the middle of a block */
+ *   tools fault         faults in the middle of a block
+ *   tools watch         twice writes and reads `watched` (after_write and
+ *                       after_read hold where the two instructions end),
+ *                       then sums in a local */
 __asm__(".section .text._start,\"ax\"\n.globl _start\n_start:\n"
         "  xorl %ebp, %ebp\n  pushl %esp\n  call begin\n"
         ".text\n.globl spin\n.type spin,@function\nspin:\n"
@@ -19,6 +22,8 @@ __asm__(".section .text._start,\"ax\"\n.globl _start\n_start:\n"
 void spin(int n);
 void escape(void);
 volatile int sink;
+int watched;
+unsigned after_write, after_read;
 
 static int sys(int nr, int a, int b, int c) {
   int r;
@@ -64,6 +69,20 @@ static void hot_loop(int n) {
     sink = sink * 31 + i * 7 + (i >> 2) + (i & 5) + (sink >> 3); /* the hot line */
 }
 
+static void watch_target(void) {
+  sink = 7;
+  __asm__ volatile("movl $1f, after_write\n  movl $5, watched\n1:" ::: "memory");
+  sink = 8;
+  __asm__ volatile("movl $1f, after_read\n  movl watched, %%eax\n1:" ::: "eax", "memory");
+  watched = 5; /* the same value again */
+  watched = 6; /* line: rewrite */
+}
+static int sum_to(int n) {
+  int total = 0;
+  for (int i = 1; i <= n; ++i) total += i; /* line: sum */
+  return total;
+}
+
 static int run(int argc, char** argv) {
   const char* mode = argc > 1 ? argv[1] : "";
   if (is(mode, "crash")) crash();
@@ -84,6 +103,11 @@ static int run(int argc, char** argv) {
     *(volatile int*)16 = 0; /* an unmapped write, with more of the block after it */
     sink = 2;
     sink = 3;
+  }
+  if (is(mode, "watch")) {
+    watch_target();
+    watch_target();
+    return sum_to(3); /* line: back */
   }
   if (*mode) return 0;
   const double h = half(5.0);
