@@ -123,6 +123,7 @@ struct Outcome {
   Kind kind = Refused;
   int status = 0;          // what ridid-emu exits with
   std::string message;     // fault or refusal text (without the prefix)
+  std::vector<std::string> callers;  // under a fault line: the calls that led there
   uint64_t instructions = 0;
   std::string console;     // with Config::capture_console
   std::vector<TraceRecord> trace;       // with Config::record

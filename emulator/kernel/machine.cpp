@@ -23,6 +23,9 @@ namespace {
 
 bool is_limit(const Fault& f) { return f.kind == Fault::Limit; }
 
+// The calls shown under a fault line.
+constexpr size_t kCallersShown = 8;
+
 FILE* open_tool_output(const std::string& name, std::string& error) {
   std::string why;
   FILE* f = open_output(name, why);
@@ -280,10 +283,13 @@ int Machine::run_process(std::shared_ptr<const Image> image, const std::string& 
     } else {
       line = fault_line(*cpu.fault, cpu, &p.view().symbols());
       if (depth > 0) line += " in pid " + std::to_string(p.pid);
+      const auto callers = caller_lines(*cpu.fault, cpu, &p.view().symbols(), kCallersShown);
       if (config.faults_to_stderr) {
-        const std::string text = "ridid-emu: guest fault: " + line + "\n";
+        std::string text = "ridid-emu: guest fault: " + line + "\n";
+        for (const std::string& c : callers) text += "ridid-emu:   called from " + c + "\n";
         if (::write(2, text.data(), text.size()) < 0) { /* nothing more to do */ }
       }
+      if (depth == 0) outcome_.callers = callers;
       if (is_limit(*cpu.fault)) {
         limit_reported_ = true;
         limit_fault_ = line;

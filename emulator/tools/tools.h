@@ -148,6 +148,11 @@ class Report {
 // instruction's address, function and source line, and its text:
 // "stack overflow: write at 0xbfeffffc (eip 0x00400093) in recurse+0x3 (pit.c:19): push ebp"
 std::string fault_line(const Fault& fault, Cpu& cpu, const Symbols* symbols);
+// The calls that led there, innermost first, at most `max`, each named as
+// the fault line names its instruction: "0x00400123 in main+0x2b (probe.c:7)".
+// Found from the saved frame pointers (ridid programs keep them).
+std::vector<std::string> caller_lines(const Fault& fault, Cpu& cpu, const Symbols* symbols,
+                                      size_t max);
 
 // ---- the tools (one source each) ----
 // One JSON object per line for every trap (trace.cpp).

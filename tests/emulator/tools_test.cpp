@@ -17,18 +17,32 @@ TEST(Faults, LinesNameTheFunctionSourceLineAndInstruction) {
   const auto line = [&](const std::string& marker) {
     return std::to_string(std::count(source.begin(), source.begin() + source.find("line: " + marker), '\n') + 1);
   };
-  const std::vector<std::array<std::string, 4>> cases = {
-      {"crash", "unmapped write at 0x00000000 (eip 0x", ") in crash+0x", "(tools.c:" + line("crash") + "): mov dword ptr [eax], 0x2a"},
-      {"recurse", "stack overflow: write at 0xbfef", ") in recurse+0x", "(tools.c:" + line("recursion") + "): mov dword ptr [ebp - 0x100], eax"},
-      {"invalid", "invalid instruction at 0x", ") in invalid+0x", "(tools.c:" + line("invalid") + "): ud2"},
+  // The callers under the line: each names the call's function and, when
+  // given, its source line.
+  const std::vector<std::string> from_run = {" in run+0x", " in begin+0x", " in _start+0x"};
+  struct Case { const char* arg; std::string head, place, insn; std::vector<std::string> callers; };
+  const std::vector<Case> cases = {
+      {"crash", "unmapped write at 0x00000000 (eip 0x", ") in crash+0x", "(tools.c:" + line("crash") + "): mov dword ptr [eax], 0x2a", from_run},
+      {"recurse", "stack overflow: write at 0xbfef", ") in recurse+0x", "(tools.c:" + line("recursion") + "): mov dword ptr [ebp - 0x100], eax",
+       std::vector<std::string>(8, " in recurse+0x")},
+      {"invalid", "invalid instruction at 0x", ") in invalid+0x", "(tools.c:" + line("invalid") + "): ud2", from_run},
+      // Before any frame is made: the return address is on top of the stack.
+      {"nowhere", "unmapped fetch at 0x00000000 (eip 0x00000000)", "", "",
+       {" in run+0x", " in begin+0x", " in _start+0x"}},
   };
-  for (const auto& [arg, head, place, insn] : cases) {
+  for (const auto& [arg, head, place, insn, callers] : cases) {
     SCOPED_TRACE(arg);
-    const std::string m = ridemu::run(image("tools"), {"tools", arg}, quiet()).message;
+    const ridemu::Outcome o = ridemu::run(image("tools"), {"tools", arg}, quiet());
+    const std::string& m = o.message;
     EXPECT_EQ(m.rfind(head, 0), 0u) << m;
     EXPECT_NE(m.find(place), std::string::npos) << m;
     EXPECT_EQ(m.size() - m.rfind(insn), insn.size()) << m;
+    ASSERT_EQ(o.callers.size(), callers.size()) << testing::PrintToString(o.callers);
+    for (size_t i = 0; i < callers.size(); ++i)
+      EXPECT_TRUE(o.callers[i].rfind("0x", 0) == 0 && o.callers[i].find(callers[i]) == 10) << o.callers[i];
   }
+  EXPECT_NE(ridemu::run(image("tools"), {"tools", "nowhere"}, quiet()).callers[0].find("(tools.c:" + line("nowhere") + ")"),
+            std::string::npos);
 }
 
 // What an image says of itself is read within the file and printed with its

@@ -4,6 +4,7 @@
  *   tools crash         writes through a null pointer
  *   tools recurse       recurses until the stack runs out
  *   tools invalid       runs an invalid instruction
+ *   tools nowhere       calls through a null function pointer
  *   tools spin K N      leave_early() once, then spin(N) K times; spin runs
  *                       exactly N + 2 instructions (N > 0)
  *   tools line N        N rounds of a loop whose body is the hot line
@@ -88,6 +89,7 @@ static int run(int argc, char** argv) {
   if (is(mode, "crash")) crash();
   if (is(mode, "recurse")) sink = recurse(0);
   if (is(mode, "invalid")) invalid();
+  if (is(mode, "nowhere")) ((void (*)(void))sink)(); /* line: nowhere */
   if (is(mode, "spin")) {
     leave_early();
     for (int k = number(argv[2]); k > 0; --k) spin(number(argv[3]));
