@@ -74,7 +74,9 @@ static void watch_target(void) {
   sink = 7;
   __asm__ volatile("movl $1f, after_write\n  movl $5, watched\n1:" ::: "memory");
   sink = 8;
-  __asm__ volatile("movl $1f, after_read\n  movl watched, %%eax\n1:" ::: "eax", "memory");
+  /* The words on either side of `watched` are read first. */
+  __asm__ volatile("movl $1f, after_read\n  movl watched-4, %%eax\n  movl watched+4, %%eax\n"
+                   "  movl watched, %%eax\n1:" ::: "eax", "memory");
   watched = 5; /* the same value again */
   watched = 6; /* line: rewrite */
 }
