@@ -51,13 +51,14 @@ workloads=(
   "interpreter|interpreter|30000"
 )
 
-# The same code generation for both: i686, x87 only, library calls kept.
-cflags="-O2 -march=i686 -mno-mmx -mno-sse -mno-sse2 -fno-builtin"
-builtins=$(clang --target=i386-unknown-none-elf -print-resource-dir)/lib/linux/libclang_rt.builtins-i386.a
+# The same code generation for both, ridid's (cmake/RididCodegen.cmake):
+# i686, x87 only, library calls kept.
+{ read -r codegen; read -r builtins; } < <(cmake -P "$here/../cmake/RididCodegen.cmake")
+cflags="-O2 $codegen"
 linux_cc="clang $cflags"
 for prog in $(printf '%s\n' "${workloads[@]}" | cut -d'|' -f2) trap_loop; do
   clang --target=i386-unknown-none-elf $cflags -nostdlibinc -isystem "$here/../runtime" \
-    -fno-pic -fno-pie -fno-stack-protector -c "$here/guest/$prog.c" -o "$work/$prog.o"
+    -c "$here/guest/$prog.c" -o "$work/$prog.o"
   ld.lld -m elf_i386 -static -T "$here/../cmake/ridid.ld" "$work/$prog.o" "$crt0" "$lib" \
     "$builtins" -o "$work/$prog.ridid"
   if ! clang -m32 -static $cflags "$here/guest/$prog.c" -o "$work/$prog.linux" 2> /dev/null; then

@@ -51,9 +51,7 @@ set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/ta
 
 # The SDK: `cmake --install <build> --prefix P` lays out everything a user's
 # own project needs, with no path back into this build tree.
-execute_process(COMMAND clang --target=i386-unknown-none-elf -print-resource-dir
-                OUTPUT_VARIABLE _resdir OUTPUT_STRIP_TRAILING_WHITESPACE)
-set(RIDID_BUILTINS_ARCHIVE "${_resdir}/lib/linux/libclang_rt.builtins-i386.a")
+include(${CMAKE_SOURCE_DIR}/cmake/RididCodegen.cmake)
 install(PROGRAMS $<TARGET_FILE:ridid-emu> DESTINATION bin)
 set(_public_headers ridid_abi.h ridid_services.h unistd.h fcntl.h string.h stdio.h stdlib.h errno.h ctype.h assert.h math.h)
 list(TRANSFORM _public_headers PREPEND ${CMAKE_SOURCE_DIR}/runtime/)
@@ -62,9 +60,10 @@ install(FILES
   ${RIDID_TARGET_BINARY_DIR}/runtime/libridid.a
   ${RIDID_TARGET_BINARY_DIR}/sdk/user_crt0.o
   ${CMAKE_SOURCE_DIR}/cmake/ridid.ld
-  ${RIDID_BUILTINS_ARCHIVE}
+  ${RIDID_BUILTINS}
   DESTINATION lib/ridid)
-install(FILES ${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake ${CMAKE_SOURCE_DIR}/cmake/RididTest.cmake
+install(FILES ${CMAKE_SOURCE_DIR}/cmake/ridid-toolchain.cmake ${CMAKE_SOURCE_DIR}/cmake/RididCodegen.cmake
+  ${CMAKE_SOURCE_DIR}/cmake/RididTest.cmake
   ${CMAKE_SOURCE_DIR}/cmake/RididRunTest.cmake DESTINATION share/ridid/cmake)
 install(DIRECTORY ${RIDID_SHARE_DIR}/root DESTINATION share/ridid USE_SOURCE_PERMISSIONS)
 

@@ -23,30 +23,24 @@ endforeach()
 # The compiler checks must not try to link a program before the runtime exists.
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
 
-# Code generation: i686 with the x87 unit only, no MMX or SSE, no host headers,
-# no position-independent code, no stack protector, no unwind tables, and no
-# built-in assumptions about the C functions (this library's differ from the
-# standard ones in places). The runtime itself is also built -ffreestanding.
+# Code generation (RididCodegen.cmake, beside this file also in the SDK),
+# with no host headers; the runtime itself is also built -ffreestanding.
 # These flags are part of the compile rules below rather than of
-# CMAKE_<LANG>_FLAGS, so a project that sets its own flags keeps them.
-set(_ridid_common "-march=i686 -mno-mmx -mno-sse -mno-sse2 -nostdlibinc -fno-pic -fno-pie -fno-stack-protector -fno-asynchronous-unwind-tables -fno-unwind-tables -fno-builtin")
-set(_ridid_cxx "-fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
-
-# The compiler's own support routines (64-bit division) for i386.
-if(NOT RIDID_BUILTINS)
-  execute_process(COMMAND ${RIDID_CLANG} --target=i386-unknown-none-elf -print-resource-dir
-                  OUTPUT_VARIABLE _ridid_resdir OUTPUT_STRIP_TRAILING_WHITESPACE)
-  set(RIDID_BUILTINS "${_ridid_resdir}/lib/linux/libclang_rt.builtins-i386.a")
-endif()
-
+# CMAKE_<LANG>_FLAGS, so a project that sets its own flags keeps them. An
+# installed SDK links with its own copy of the compiler's i386 builtins.
 # Installed SDK layout: <prefix>/share/ridid/cmake/ridid-toolchain.cmake
 get_filename_component(_ridid_prefix "${CMAKE_CURRENT_LIST_DIR}/../../.." ABSOLUTE)
+if(EXISTS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
+  set(RIDID_BUILTINS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
+endif()
+include(${CMAKE_CURRENT_LIST_DIR}/RididCodegen.cmake)
+list(JOIN RIDID_CODEGEN_FLAGS " " _ridid_common)
+string(APPEND _ridid_common " -nostdlibinc")
+set(_ridid_cxx "-fno-exceptions -fno-rtti -fno-threadsafe-statics -fno-use-cxa-atexit")
+
 if(EXISTS "${_ridid_prefix}/lib/ridid/libridid.a")
   set(RIDID_SDK_PREFIX "${_ridid_prefix}")
   set(RIDID_LINKER_SCRIPT "${_ridid_prefix}/lib/ridid/ridid.ld")
-  if(EXISTS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
-    set(RIDID_BUILTINS "${_ridid_prefix}/lib/ridid/libclang_rt.builtins-i386.a")
-  endif()
   string(APPEND _ridid_common " -isystem ${_ridid_prefix}/include")
   set(_ridid_libs "${_ridid_prefix}/lib/ridid/user_crt0.o ${_ridid_prefix}/lib/ridid/libridid.a ${RIDID_BUILTINS}")
   set(RIDID_EMU "${_ridid_prefix}/bin/ridid-emu")
