@@ -224,7 +224,7 @@ TEST(Waits, EachWaitEndsAtTheTimeLimitAndAConsoleWithoutReaderEndsTheGuest) {
     };
     const int in = end(k.in, 0), out = end(k.out, 1);
     std::vector<std::string> args = k.options;
-    for (const std::string& a : {std::string("--root"), root.dir.path, std::string("--time-limit"), std::string("0.3"), image("ops")})
+    for (const std::string& a : {std::string("--root"), root.dir.path, std::string("--time-limit"), std::string("1"), image("ops")})
       args.push_back(a);
     args.insert(args.end(), k.ops.begin(), k.ops.end());
     const Ran r = emu(args, in, out, tmp);
