@@ -9,11 +9,8 @@
 // faulting instruction with the signal a user program would get; resuming
 // after that ends it, and GDB is told that the signal ended it.
 //
-// Watchpoints are served by a memory hook of the engine that exists only
-// while GDB has a watchpoint set: the access notes the hit, and the program
-// stops before the next instruction, as a processor's data breakpoint
-// stops it. Loads and stores leave the engine's fast path only while the
-// hook is there.
+// Watchpoints stop the program before the instruction after a watched
+// access (gdb_watch.h).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -32,6 +29,7 @@
 
 #include "gdb_packet.h"
 #include "gdb_target.h"
+#include "gdb_watch.h"
 #include "tools.h"
 
 namespace ridemu::detail {
@@ -84,12 +82,9 @@ class GdbStub : public Tool {
       if (breakpoints_.count(eip)) stop(p.cpu, kSigTrap, swbreak_ ? "swbreak:;" : "", true);
       return;
     }
-    if (hit_) {
+    if (auto why = watches_.take_hit()) {
       // The instruction before this one touched a watched address.
-      const Hit hit = *hit_;
-      hit_.reset();
-      stop(p.cpu, kSigTrap, std::string(kWatchName[hit.type - kWrite]) + ":" + plain_hex(hit.addr) + ";",
-           true);
+      stop(p.cpu, kSigTrap, *why, true);
     } else if (mode_ == Mode::Step) {
       stop(p.cpu, kSigTrap, "", true);
     } else if (breakpoints_.count(eip)) {
@@ -287,11 +282,11 @@ class GdbStub : public Tool {
       return;
     }
     // A detached program runs on without the hook.
-    if (mode_ == Mode::Free && !watches_.empty()) {
-      watches_.clear();
-      watches_changed_ = true;
+    if (mode_ == Mode::Free) watches_.clear();
+    if (!dead_ && watches_.changed()) {
+      watches_.apply(cpu);
+      moved_ = true;
     }
-    if (!dead_ && watches_changed_) hook_watches(cpu);
     // A write to EIP takes effect at once: the engine starts over there, and
     // the next instruction event is for it, before it runs.
     if (!dead_ && mode_ != Mode::Free && eip_written_) moved_ = true;
@@ -422,88 +417,14 @@ class GdbStub : public Tool {
     uint32_t addr, len;
     std::string_view rest;
     if (!gdb::parse_range(args.substr(2), addr, len, rest)) return "E01";
-    if (type < kWrite) {
+    if (type < 2) {
       if (insert)
         breakpoints_.insert(addr);
       else
         breakpoints_.erase(addr);
       return "OK";
     }
-    if (len == 0 || uint64_t(addr) + len > (uint64_t(1) << 32)) return "E01";
-    const Watch w{type, addr, len};
-    const auto it = std::find(watches_.begin(), watches_.end(), w);
-    if (insert) {
-      watches_.push_back(w);
-    } else if (it != watches_.end()) {
-      watches_.erase(it);
-    }
-    watches_changed_ = true;
-    return "OK";
-  }
-
-  // ---- watchpoints ----
-
-  static constexpr int kWrite = 2, kRead = 3;  // GDB's Z types (4: access)
-  static constexpr const char* kWatchName[] = {"watch", "rwatch", "awatch"};
-  struct Watch {
-    int type;
-    uint32_t addr, len;
-    bool operator==(const Watch& o) const {
-      return type == o.type && addr == o.addr && len == o.len;
-    }
-  };
-  struct Hit {
-    int type;
-    uint32_t addr;  // the first watched byte the access touched
-  };
-
-  static std::string plain_hex(uint32_t v) {
-    char buf[12];
-    std::snprintf(buf, sizeof buf, "%x", v);
-    return buf;
-  }
-
-  // The engine's memory hook: notes the first watched access of an instruction.
-  static void accessed(uc_engine*, uc_mem_type type, uint64_t addr, int size, int64_t,
-                       void* user) {
-    auto& stub = *static_cast<GdbStub*>(user);
-    if (stub.hit_) return;
-    const bool write = type == UC_MEM_WRITE;
-    const uint64_t end = addr + static_cast<uint64_t>(std::max(size, 1));
-    for (const Watch& w : stub.watches_) {
-      if ((w.type == kWrite && !write) || (w.type == kRead && write)) continue;
-      if (addr >= uint64_t(w.addr) + w.len || end <= w.addr) continue;
-      stub.hit_ = Hit{w.type, std::max(static_cast<uint32_t>(addr), w.addr)};
-      return;
-    }
-  }
-
-  // Puts the memory hook in place for the watchpoints GDB left set (or
-  // takes it away when none is left). The engine translates the program's
-  // code afresh, for loads and stores to reach the hook or to take the fast
-  // path again (the code is translated with or without the hook), and starts
-  // over at EIP, since the rest of the current block was translated before.
-  void hook_watches(Cpu& cpu) {
-    watches_changed_ = false;
-    hit_.reset();
-    if (hooked_) uc_hook_del(cpu.engine(), hook_);
-    hooked_ = false;
-    uint32_t first = UINT32_MAX, last = 0;
-    int types = 0;
-    for (const Watch& w : watches_) {
-      // An access starts up to 15 bytes before the first byte it touches.
-      first = std::min(first, w.addr < 15 ? 0 : w.addr - 15);
-      last = std::max(last, w.addr + (w.len - 1));
-      if (w.type != kRead) types |= UC_HOOK_MEM_WRITE;
-      if (w.type != kWrite) types |= UC_HOOK_MEM_READ;
-    }
-    if (types && uc_hook_add(cpu.engine(), &hook_, types, reinterpret_cast<void*>(accessed),
-                             this, first, last) == UC_ERR_OK)
-      hooked_ = true;
-    for (const Region& r : cpu.mem.regions)
-      if (r.prot & UC_PROT_EXEC) uc_ctl_remove_cache(cpu.engine(), r.begin, r.end);
-    cpu.set_reg(UC_X86_REG_EIP, cpu.eip());
-    moved_ = true;
+    return watches_.change(type, addr, len, insert);
   }
 
   int listener_;
@@ -516,11 +437,7 @@ class GdbStub : public Tool {
   std::string last_sent_;
   std::string stop_;  // the last stop reply, for "?"
   std::set<uint32_t> breakpoints_;
-  std::vector<Watch> watches_;
-  bool watches_changed_ = false;  // since the hook was last put in place
-  bool hooked_ = false;
-  uc_hook hook_ = 0;
-  std::optional<Hit> hit_;  // a watched access by the instruction that just ran
+  gdb::Watchpoints watches_;
   uint32_t ticks_ = 0;
   bool swbreak_ = false;  // GDB understands "swbreak" in a stop reply
   bool eip_written_ = false;  // GDB wrote EIP while stopped ...
