@@ -78,8 +78,12 @@ TEST(Command, StatusesMessagesAndOptions) {
   const std::string emu = EMU_TEST_COMMAND, sample = emu.substr(0, emu.rfind('/')) + "/../share/ridid/root";
   spit(mkdirs(root + "/bin") + "/args.kav", slurp(args));
   spit(root + "/in-root.shell", "args.kav in root\n");
+  const std::string odd = mkdirs(dir / "it's a root");  // quoted when pasted
+  spit(mkdirs(odd + "/bin") + "/args.kav", slurp(args));
+  spit(odd + "/in-root.shell", "args.kav in root\n");
   for (const auto& [line, shows] : std::vector<std::pair<std::string, std::string>>{
            {"--root " + root + " " + root + "/in-root.shell", "args.kav\nin\nroot\n"},
+           {"--root \"" + odd + "\" \"" + odd + "/in-root.shell\"", "args.kav\nin\nroot\n"},
            {"--scratch-root " + root + "/in-root.shell", "args.kav\nin\nroot\n"},
            {sample + "/demo.shell", "Hello from ridid!\n"}}) {
     const auto c = command(line, dir.path);
