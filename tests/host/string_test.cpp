@@ -27,8 +27,8 @@ const Scenario kStrings[] = {
     ROW([] { char d[16] = "zzzzzzzzzzzzzzz";  // strncpy leaves the destination unterminated at its count
              return R{strlen(low(0)) + strlen(low(4095)) + strnlen(low(16), 10), strcpy(nullptr, "a") == nullptr, strcpy(d, nullptr) == d,
                       bytes(d, 2) == bytes("\0z", 2), strncpy(d, nullptr, 5) == d, bytes(d, 6) == bytes("\0\0\0\0\0z", 6),
-                      !strncpy(nullptr, "a", 3), (std::memset(d, 'z', 15), strncpy(d, "abc", 2), strncpy(d, "x", 0)) == d, bytes(d, 3)}; },
-        "0 1 1 1 1 1 1 1 abz", ""),
+                      !strncpy(nullptr, "a", 3), (std::memset(d, 'z', 15), strncpy(d, "abc", 2), strncpy(d + 2, "qr", 1), strncpy(d, "x", 0)) == d, bytes(d, 3)}; },
+        "0 1 1 1 1 1 1 1 abq", ""),
     ROW([] { char e[10] = "ab\0qqqqqq";  // strncat writes one terminator after what it appends, nothing for a count of 0
              return R{strncat(e, "xyz", 2) == e, strncat(e, "xyz", 0) == e, strncat(e, nullptr, 3) == e, bytes(e, 6) == bytes("abxy\0q", 6),
                       (strncat(e, "c", 5), bytes(e, 7) == bytes("abxyc\0q", 7)), strcat(e, nullptr) == e, strcat(e, "de") == e,
