@@ -156,6 +156,25 @@ struct Service {
 const std::vector<Service>& services();
 const Service* find_service(uint32_t nr);
 
+// What the service functions share (services.cpp): the host's errno as a
+// result (-EPERM when it is 0); the `count` bytes the guest hands over at
+// `addr` (-EINVAL for a count with the top bit set, -EFAULT for memory it
+// cannot read).
+int32_t neg_errno();
+int32_t guest_bytes(Call& c, uint32_t addr, uint32_t count, std::vector<uint8_t>& data);
+
+// ---- the services on the tree of names (tree_services.cpp) ----
+int32_t sys_writefile(Call& c);
+int32_t sys_mkdir(Call& c);
+int32_t sys_unlink(Call& c);
+int32_t sys_rmdir(Call& c);
+int32_t sys_mkfifo(Call& c);
+int32_t sys_getcwd(Call& c);
+int32_t sys_chdir(Call& c);
+int32_t sys_stream_begin(Call& c);
+int32_t sys_stream_write(Call& c);
+int32_t sys_stream_end(Call& c);
+
 // ---- launching programs (launch.cpp) ----
 // The second steps of the run request and of spawn.
 int32_t run_request(Call& c);

@@ -14,8 +14,6 @@
 namespace ridemu::detail {
 namespace {
 
-int32_t neg_errno() { return errno ? -errno : -EPERM; }
-
 std::string parent_of(const std::string& host) {
   const size_t slash = host.rfind('/');
   if (slash == std::string::npos) return ".";
