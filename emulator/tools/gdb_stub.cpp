@@ -10,26 +10,15 @@
 // after that ends it, and GDB is told that the signal ended it.
 //
 // Watchpoints stop the program before the instruction after a watched
-// access (gdb_watch.h).
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
-#include <climits>
+// access (gdb_watch.h); the socket and the bytes on it are gdb_wire.h's.
 #include <cstdio>
-#include <cstring>
-#include <deque>
 #include <set>
 #include <vector>
 
 #include "gdb_packet.h"
 #include "gdb_target.h"
 #include "gdb_watch.h"
+#include "gdb_wire.h"
 #include "tools.h"
 
 namespace ridemu::detail {
@@ -53,11 +42,13 @@ bool starts_with(std::string_view s, std::string_view head) {
 
 class GdbStub : public Tool {
  public:
-  GdbStub(int listener, int port, std::optional<Clock::time_point> deadline)
-      : listener_(listener), port_(port), deadline_(deadline) {}
-  ~GdbStub() override {
-    if (conn_ >= 0) ::close(conn_);
-    if (listener_ >= 0) ::close(listener_);
+  GdbStub(std::unique_ptr<gdb::Wire> wire, std::optional<Clock::time_point> deadline)
+      : wire_(std::move(wire)), deadline_(deadline) {
+    wire_->on_lost([this] {
+      if (mode_ != Mode::Free)
+        std::fprintf(stderr, "ridid-emu: GDB went away%s\n", dead_ ? "" : "; the program runs on");
+      mode_ = Mode::Free;
+    });
   }
 
   bool wants_instructions(const ProcessView& p) const override {
@@ -67,7 +58,8 @@ class GdbStub : public Tool {
   void instruction(const ProcessView& p, uint32_t eip) override {
     if (p.depth != 0 || mode_ == Mode::Free) return;
     if (mode_ == Mode::Waiting) {
-      if (!accept_gdb()) {
+      if (!wire_->accept(deadline_)) {
+        mode_ = Mode::Free;
         // Nothing runs past the time limit that ended the wait.
         if (deadline_ && Clock::now() >= *deadline_) p.cpu.fail(limit_fault(Counter{}, eip));
         return;
@@ -91,17 +83,17 @@ class GdbStub : public Tool {
       stop(p.cpu, kSigTrap, swbreak_ ? "swbreak:;" : "", true);
     } else if (++ticks_ == kPollEvery) {
       ticks_ = 0;
-      if (interrupted()) stop(p.cpu, kSigInt, "", true);
+      if (wire_->interrupted()) stop(p.cpu, kSigInt, "", true);
     }
   }
 
   void ended(const ProcessView& p, int status, const Fault* fault,
              const std::string&) override {
-    if (p.depth != 0 || conn_ < 0) return;
+    if (p.depth != 0 || !wire_->connected()) return;
     if (!fault) {
       char reply[8];
       std::snprintf(reply, sizeof reply, "W%02x", status & 0xFF);
-      send_packet(reply);
+      wire_->send_packet(reply);
       hang_up();
       return;
     }
@@ -114,7 +106,7 @@ class GdbStub : public Tool {
     if (mode_ == Mode::Continue || mode_ == Mode::Step) {
       char reply[8];
       std::snprintf(reply, sizeof reply, "X%02x", signal);
-      send_packet(reply);
+      wire_->send_packet(reply);
     }
     hang_up();
   }
@@ -128,105 +120,9 @@ class GdbStub : public Tool {
     Free,      // detached, killed or GDB gone: never stops again
   };
 
-  // Waits for GDB, until the run's time limit when it has one (the limit's
-  // fault then ends the program).
-  bool accept_gdb() {
-    std::fprintf(stderr, "ridid-emu: waiting for GDB on 127.0.0.1:%d\n", port_);
-    std::fflush(stderr);
-    int why = 0;
-    while (conn_ < 0 && !why) {
-      int timeout_ms = -1;
-      if (deadline_) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - Clock::now());
-        if (left.count() <= 0) break;
-        timeout_ms = static_cast<int>(std::min<int64_t>(left.count(), INT_MAX));
-      }
-      pollfd pfd{listener_, POLLIN, 0};
-      const int r = ::poll(&pfd, 1, timeout_ms);
-      if (r < 0 && errno != EINTR) why = errno;
-      if (r <= 0) continue;
-      conn_ = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (conn_ < 0 && errno != EINTR) why = errno;
-    }
-    ::close(listener_);  // one session
-    listener_ = -1;
-    if (conn_ < 0) {
-      if (why) std::fprintf(stderr, "ridid-emu: no connection from GDB: %s\n", std::strerror(why));
-      mode_ = Mode::Free;
-      return false;
-    }
-    const int one = 1;
-    ::setsockopt(conn_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    return true;
-  }
-
   void hang_up() {
-    if (conn_ >= 0) ::close(conn_);
-    conn_ = -1;
+    wire_->close();
     mode_ = Mode::Free;
-  }
-
-  void lost() {
-    if (mode_ != Mode::Free)
-      std::fprintf(stderr, "ridid-emu: GDB went away%s\n", dead_ ? "" : "; the program runs on");
-    hang_up();
-  }
-
-  // ---- the wire ----
-
-  bool send_raw(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size() && conn_ >= 0) {
-      const ssize_t n = ::send(conn_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        lost();
-        return false;
-      }
-      done += static_cast<size_t>(n);
-    }
-    return conn_ >= 0;
-  }
-
-  void send_packet(const std::string& body) {
-    last_sent_ = gdb::frame(body);
-    send_raw(last_sent_);
-  }
-
-  // Reads what GDB sent: waits when `wait`; false when GDB is gone.
-  bool receive(bool wait) {
-    char buf[4096];
-    for (;;) {
-      if (!wait) {
-        pollfd pfd{conn_, POLLIN, 0};
-        const int r = ::poll(&pfd, 1, 0);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return true;
-      }
-      const ssize_t n = ::recv(conn_, buf, sizeof buf, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        lost();
-        return false;
-      }
-      reader_.feed(buf, static_cast<size_t>(n));
-      for (auto& e : reader_.take()) events_.push_back(std::move(e));
-      return true;
-    }
-  }
-
-  bool interrupted() {
-    if (!receive(false)) return false;
-    bool hit = false;
-    for (auto it = events_.begin(); it != events_.end();) {
-      if (it->kind == gdb::Reader::Event::Interrupt) {
-        hit = true;
-        it = events_.erase(it);
-      } else {
-        ++it;
-      }
-    }
-    return hit;
   }
 
   // ---- stopping ----
@@ -250,26 +146,22 @@ class GdbStub : public Tool {
     mode_ = Mode::Stopped;
     ticks_ = 0;
     stop_ = stop_reply(cpu, signal, why);
-    if (announce) send_packet(stop_);
+    if (announce) wire_->send_packet(stop_);
     const uint32_t eip = cpu.eip();
     eip_written_ = false;
     while (mode_ == Mode::Stopped) {
-      if (events_.empty()) {
-        if (!receive(true)) return;
-        continue;  // a packet may still be on its way
-      }
-      const gdb::Reader::Event e = std::move(events_.front());
-      events_.pop_front();
+      gdb::Reader::Event e;
+      if (!wire_->next(e)) return;
       switch (e.kind) {
         case gdb::Reader::Event::Packet:
-          if (!send_raw("+")) return;
+          if (!wire_->send_raw("+")) return;
           answer(cpu, e.body);
           break;
         case gdb::Reader::Event::BadPacket:
-          if (!send_raw("-")) return;
+          if (!wire_->send_raw("-")) return;
           break;
         case gdb::Reader::Event::Nak:
-          if (!last_sent_.empty() && !send_raw(last_sent_)) return;
+          if (!wire_->resend_last()) return;
           break;
         default:
           break;
@@ -295,16 +187,16 @@ class GdbStub : public Tool {
   // ---- commands ----
 
   void answer(Cpu& cpu, const std::string& body) {
-    if (body.empty()) return send_packet("");
+    if (body.empty()) return wire_->send_packet("");
     const std::string_view args = std::string_view(body).substr(1);
     switch (body[0]) {
-      case '?': return send_packet(stop_);
-      case 'g': return send_packet(gdb::read_registers(cpu));
-      case 'G': return send_packet(gdb::write_registers(cpu, args, eip_written_) ? "OK" : "E01");
+      case '?': return wire_->send_packet(stop_);
+      case 'g': return wire_->send_packet(gdb::read_registers(cpu));
+      case 'G': return wire_->send_packet(gdb::write_registers(cpu, args, eip_written_) ? "OK" : "E01");
       case 'p': {
         uint32_t r;
-        if (!gdb::parse_u32(args, r) || r >= kRegisterCount) return send_packet("E01");
-        return send_packet(gdb::read_register(cpu, static_cast<int>(r)));
+        if (!gdb::parse_u32(args, r) || r >= kRegisterCount) return wire_->send_packet("E01");
+        return wire_->send_packet(gdb::read_register(cpu, static_cast<int>(r)));
       }
       case 'P': {
         const size_t eq = args.find('=');
@@ -312,21 +204,21 @@ class GdbStub : public Tool {
         std::string value;
         if (eq == std::string_view::npos || !gdb::parse_u32(args.substr(0, eq), r) ||
             r >= kRegisterCount || !gdb::from_hex(args.substr(eq + 1), value))
-          return send_packet("E01");
-        return send_packet(gdb::write_register(cpu, static_cast<int>(r), value, eip_written_) ? "OK" : "E01");
+          return wire_->send_packet("E01");
+        return wire_->send_packet(gdb::write_register(cpu, static_cast<int>(r), value, eip_written_) ? "OK" : "E01");
       }
-      case 'm': return send_packet(gdb::read_memory(cpu, args));
+      case 'm': return wire_->send_packet(gdb::read_memory(cpu, args));
       case 'M':
-      case 'X': return send_packet(gdb::write_memory(cpu, args, body[0] == 'X'));
+      case 'X': return wire_->send_packet(gdb::write_memory(cpu, args, body[0] == 'X'));
       case 'Z':
-      case 'z': return send_packet(breakpoint(args, body[0] == 'Z'));
+      case 'z': return wire_->send_packet(breakpoint(args, body[0] == 'Z'));
       case 'c':
       case 's':
       case 'C':
       case 'S': return resume(cpu, body);
       case 'v': return answer_v(cpu, body);
       case 'D':
-        send_packet("OK");
+        wire_->send_packet("OK");
         hang_up();
         return;
       case 'k':
@@ -334,9 +226,9 @@ class GdbStub : public Tool {
         mode_ = Mode::Free;
         return;
       case 'H':
-      case 'T': return send_packet("OK");
+      case 'T': return wire_->send_packet("OK");
       case 'q': return answer_query(body);
-      default: return send_packet("");
+      default: return wire_->send_packet("");
     }
   }
 
@@ -347,12 +239,12 @@ class GdbStub : public Tool {
     if (body[0] == 'C' || body[0] == 'S') {
       const size_t semi = addr.find(';');
       uint32_t signal;
-      if (!gdb::parse_u32(addr.substr(0, semi), signal)) return send_packet("E01");
+      if (!gdb::parse_u32(addr.substr(0, semi), signal)) return wire_->send_packet("E01");
       addr = semi == std::string_view::npos ? std::string_view() : addr.substr(semi + 1);
     }
     if (!addr.empty()) {
       uint32_t to;
-      if (!gdb::parse_u32(addr, to)) return send_packet("E01");
+      if (!gdb::parse_u32(addr, to)) return wire_->send_packet("E01");
       if (!dead_ && to != cpu.eip()) {
         cpu.set_reg(UC_X86_REG_EIP, to);
         eip_written_ = true;
@@ -362,9 +254,9 @@ class GdbStub : public Tool {
   }
 
   void answer_v(Cpu& cpu, const std::string& body) {
-    if (body == "vCont?") return send_packet("vCont;c;C;s;S");
+    if (body == "vCont?") return wire_->send_packet("vCont;c;C;s;S");
     if (starts_with(body, "vKill")) {
-      send_packet("OK");
+      wire_->send_packet("OK");
       kill_ = true;
       mode_ = Mode::Free;
       return;
@@ -374,9 +266,9 @@ class GdbStub : public Tool {
       const char action = body.size() > 6 ? body[6] : '\0';
       if (action == 'c' || action == 'C') return resume(cpu, "c");
       if (action == 's' || action == 'S') return resume(cpu, "s");
-      return send_packet("E01");
+      return wire_->send_packet("E01");
     }
-    return send_packet("");
+    return wire_->send_packet("");
   }
 
   void answer_query(const std::string& body) {
@@ -385,7 +277,7 @@ class GdbStub : public Tool {
       char reply[96];
       std::snprintf(reply, sizeof reply, "PacketSize=%zx;qXfer:features:read+%s",
                     gdb::kMaxPacket - kPacketSlack, swbreak_ ? ";swbreak+" : "");
-      return send_packet(reply);
+      return wire_->send_packet(reply);
     }
     if (starts_with(body, "qXfer:features:read:")) {
       const std::string_view rest = std::string_view(body).substr(20);
@@ -394,18 +286,18 @@ class GdbStub : public Tool {
       std::string_view tail;
       if (colon == std::string_view::npos || rest.substr(0, colon) != "target.xml" ||
           !gdb::parse_range(rest.substr(colon + 1), offset, len, tail) || !tail.empty())
-        return send_packet("E00");
+        return wire_->send_packet("E00");
       const std::string_view xml = gdb::target_xml();
-      if (offset >= xml.size()) return send_packet("l");
+      if (offset >= xml.size()) return wire_->send_packet("l");
       const std::string_view part = xml.substr(offset, len);
-      return send_packet((offset + part.size() < xml.size() ? "m" : "l") + gdb::escape(part));
+      return wire_->send_packet((offset + part.size() < xml.size() ? "m" : "l") + gdb::escape(part));
     }
-    if (body == "qAttached" || starts_with(body, "qAttached:")) return send_packet("0");
-    if (body == "qfThreadInfo") return send_packet("m1");
-    if (body == "qsThreadInfo") return send_packet("l");
-    if (body == "qC") return send_packet("QC1");
-    if (starts_with(body, "qSymbol")) return send_packet("OK");
-    return send_packet("");
+    if (body == "qAttached" || starts_with(body, "qAttached:")) return wire_->send_packet("0");
+    if (body == "qfThreadInfo") return wire_->send_packet("m1");
+    if (body == "qsThreadInfo") return wire_->send_packet("l");
+    if (body == "qC") return wire_->send_packet("QC1");
+    if (starts_with(body, "qSymbol")) return wire_->send_packet("OK");
+    return wire_->send_packet("");
   }
 
   // Z0/z0 and Z1/z1 (the same here): the stub keeps the breakpoints and
@@ -427,14 +319,9 @@ class GdbStub : public Tool {
     return watches_.change(type, addr, len, insert);
   }
 
-  int listener_;
-  int port_;
+  std::unique_ptr<gdb::Wire> wire_;
   std::optional<Clock::time_point> deadline_;
-  int conn_ = -1;
   Mode mode_ = Mode::Waiting;
-  gdb::Reader reader_;
-  std::deque<gdb::Reader::Event> events_;
-  std::string last_sent_;
   std::string stop_;  // the last stop reply, for "?"
   std::set<uint32_t> breakpoints_;
   gdb::Watchpoints watches_;
@@ -451,28 +338,9 @@ class GdbStub : public Tool {
 
 std::unique_ptr<Tool> make_gdb_stub(int port, std::optional<Clock::time_point> deadline,
                                     std::string& error) {
-  if (port < 1 || port > 65535) {
-    error = "bad GDB port " + std::to_string(port) + " (1 to 65535)";
-    return nullptr;
-  }
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    error = std::string("cannot open a socket for GDB: ") + std::strerror(errno);
-    return nullptr;
-  }
-  const int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 1) != 0) {
-    error = "cannot listen for GDB on 127.0.0.1:" + std::to_string(port) + ": " +
-            std::strerror(errno);
-    ::close(fd);
-    return nullptr;
-  }
-  return std::make_unique<GdbStub>(fd, port, deadline);
+  std::unique_ptr<gdb::Wire> wire = gdb::Wire::listen(port, error);
+  if (!wire) return nullptr;
+  return std::make_unique<GdbStub>(std::move(wire), deadline);
 }
 
 }  // namespace ridemu::detail
