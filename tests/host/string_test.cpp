@@ -68,15 +68,22 @@ const Scenario kStrings[] = {
 
 TEST(StringTest, Departures) { run_scenarios(kStrings); }
 
-// memmove over every overlap and memcpy forwards against the host; memset's
-// value is its low 8 bits; memset and strncpy's NUL fill meet their count,
-// through the 16-byte blocks and the single bytes, at an odd address.
+// memmove over every overlap against the host, and memcpy front to back
+// one byte at a time (onto an overlapping destination too), through the
+// eight-byte turns and the single bytes; memset's value is its low 8 bits;
+// memset and strncpy's NUL fill meet their count, through the 16-byte
+// blocks and the single bytes, at an odd address.
 TEST(StringTest, MovesAndFills) {
-  for (size_t to = 0; to < 6 * 6 * 8; ++to) {
-    char ours[16] = "0123456789abcde", host[16] = "0123456789abcde";
-    EXPECT_EQ(memmove(ours + to % 6, ours + to / 6 % 6, to / 36), ours + to % 6);
-    std::memmove(host + to % 6, host + to / 6 % 6, to / 36);
-    EXPECT_EQ(bytes(ours, 16), bytes(host, 16)) << to;
+  for (size_t to = 0; to < 12 * 12 * 21; ++to) {
+    const size_t d = to % 12, s = to / 12 % 12, n = to / 144;
+    char ours[33] = "0123456789abcdefghijklmnopqrstu", host[33], copied[33], model[33];
+    std::memcpy(host, ours, 33), std::memcpy(copied, ours, 33), std::memcpy(model, ours, 33);
+    EXPECT_EQ(memmove(ours + d, ours + s, n), ours + d);
+    std::memmove(host + d, host + s, n);
+    EXPECT_EQ(bytes(ours, 33), bytes(host, 33)) << "memmove " << d << " " << s << " " << n;
+    EXPECT_EQ(memcpy(copied + d, copied + s, n), copied + d);
+    for (size_t i = 0; i < n; ++i) model[d + i] = model[s + i];
+    EXPECT_EQ(bytes(copied, 33), bytes(model, 33)) << "memcpy " << d << " " << s << " " << n;
   }
   char a[48], b[48];
   std::memset(a, 'z', 48), std::memset(b, 'z', 48);
