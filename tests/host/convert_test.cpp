@@ -57,11 +57,14 @@ TEST(ConvertTest, NullTextsPrefixesAndAbs) {
   char *end = low(1), *lend = low(1);
   EXPECT_WORDS((R{strtoul(nullptr, &end, 10), end == nullptr, strtol(nullptr, &lend, 0), lend == nullptr, atoi(nullptr), atol(nullptr),
                strtoul("42", nullptr, 10)}.s), "0 1 0 1 0 0 42");
-  // Base prefixes: 0x for base 0 and 16, 0 for base 0; "0x" alone ends past the x.
-  char* past = nullptr;
+  // Base prefixes: 0x for base 0 and 16, 0 for base 0; "0x" alone ends past
+  // the x in strtoul, and before it in strtoull, which reads a prefix only
+  // when a hex digit follows.
+  char *past = nullptr, *past64 = nullptr;
   const char* bare = "0xg";
   EXPECT_WORDS((R{strtoul("0x1f", nullptr, 0), strtoul(" 0X1F", nullptr, 16), strtoul("017", nullptr, 0), strtoul("0x1f", nullptr, 10),
-               strtoul(bare, &past, 0), past == bare + 2}.s), "31 31 15 0 0 1");
+               strtoul(bare, &past, 0), past == bare + 2, strtoull(bare, &past64, 16), past64 - bare,
+               strtoull("0XF", nullptr, 16)}.s), "31 31 15 0 0 1 0 1 15");
   EXPECT_WORDS((R{abs(-5), abs(0), abs(INT32_MIN), abs(INT32_MIN + 1), labs(-5), labs(INT32_MIN)}.s),
             "5 0 -2147483648 2147483647 5 -2147483648");
 }
