@@ -85,10 +85,12 @@ int32_t Machine::console_write(Process& p, const uint8_t* data, size_t n) {
   if (!config.console_to_stdout) return static_cast<int32_t>(n);
   size_t done = 0;
   while (done < n) {
-    if (!wait_ready(1, POLLOUT)) return end_by_limit(p), kEnded;
-    // Once poll says a pipe has room, a write of at most PIPE_BUF bytes
-    // does not wait.
+    // Under a time limit the write waits for room first: once poll says a
+    // pipe has room, a write of at most PIPE_BUF bytes does not wait.
+    // Without one a write waits as long as a poll would, so it goes first.
+    if (config.time_limit_ms && !wait_ready(1, POLLOUT)) return end_by_limit(p), kEnded;
     const ssize_t w = ::write(1, data + done, std::min<size_t>(n - done, PIPE_BUF));
+    if (w < 0 && errno == EAGAIN && !wait_ready(1, POLLOUT)) return end_by_limit(p), kEnded;
     if (w < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (w < 0 && errno == EPIPE) return end_by_broken_pipe(p), kEnded;
     if (w <= 0) break;  // a closed or failing stdout does not stop the guest
@@ -108,8 +110,9 @@ int32_t Machine::stdin_read(Process& p, uint8_t* dst, size_t n) {
   }
   if (stdin_eof_) return 0;
   for (;;) {
-    if (!wait_ready(0, POLLIN)) return end_by_limit(p), kEnded;
+    if (config.time_limit_ms && !wait_ready(0, POLLIN)) return end_by_limit(p), kEnded;
     const ssize_t r = ::read(0, dst, n);
+    if (r < 0 && errno == EAGAIN && !wait_ready(0, POLLIN)) return end_by_limit(p), kEnded;
     if (r < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (r <= 0) {
       stdin_eof_ = true;
