@@ -152,6 +152,12 @@ const Scenario kFiles[] = {
                       fgets(l, 8, &m) == nullptr, fgets(nullptr, 8, f) == fgets(l, 0, f), putc(0x121, stdout)}; },
         "97 88 -1 0 88 1 -1 97 3 ab\n cd\n Ql ast 1 1 ast 0 1 0 97 97 1 7 3 -1 1 1 289",
         "open(lines,0,0) r6:1 r6:2 r6:1*9 seek(6,0,0) r6:1 seek(6,0,0) r6:1*3 w(!)"),
+    ROW([] { kdouble::serve(6, std::string("a\0b\ncd", 6));  // a NUL byte is read and pushed back like any other:
+             FILE* f = fopen("nul", "r");                         // fgets goes on past it, fread takes it first, and
+             char l[8] = "-------", b[2] = {'-', '-'}, c = '-';   // fscanf's token starts with it (so it is empty)
+             return R{fgets(l, 8, f) == l, l[0], l[1], l[2], l[3], l[4], (ungetc(0, f), fread(b, 1, 2, f)), b[0], b[1],
+                      (ungetc(0, f), fscanf(f, "%c", &c)), c}; },
+        "1 97 0 98 10 0 2 0 99 0 45", "open(nul,0,0) r6:1*7"),
 };
 
 int print(const char* format, ...) {
